@@ -6,6 +6,14 @@
 #ifndef LIBXCOM_H
 #define LIBXCOM_H
 
+#ifndef XCOM_NOEXCEPT
+#ifdef __cplusplus
+#define XCOM_NOEXCEPT noexcept
+#else
+#define XCOM_NOEXCEPT
+#endif
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -19,7 +27,8 @@ extern "C" {
 /*
  * Size of the accumulation buffer handed to socket_read_line: the held bytes, their
  * NUL, and the reader's own bookkeeping. Zero it (or set its first byte to NUL and
- * *buflen to 0) before the first call and leave its contents to the reader.
+ * *buflen to 0) before the first call and leave its contents to the reader: the held
+ * bytes need not start at its first byte.
  */
 #define XCOM_READ_BUFFER_SIZE (XCOM_MAX_HELD + 1 + 8)
 
@@ -29,41 +38,47 @@ extern "C" {
 #define XCOM_SELECT_EXCEPTION 4
 
 /*
- * Reads the next cleaned line into line (XCOM_LINE_BUFFER_SIZE bytes). buffer and
- * *buflen are the caller's per-socket state (one reading thread per socket). timeout
- * is in seconds, 0 waits without limit. Returns the line length (> 0); 0 when the
- * wait timed out or the cleaned line is empty; -1 on error, peer close, a line over
- * XCOM_MAX_LINE bytes or XCOM_MAX_HELD bytes without a LF.
+ * Reads the next cleaned line into line (XCOM_LINE_BUFFER_SIZE bytes). buffer
+ * (XCOM_READ_BUFFER_SIZE bytes) and *buflen (the count of held bytes) are the
+ * caller's per-socket state, used by one thread at a time. timeout is in seconds,
+ * 0 waits without limit. Returns the line length (> 0); 0 when the wait timed out
+ * or the cleaned line is empty; -1 on error, peer close, a line over XCOM_MAX_LINE
+ * bytes, XCOM_MAX_HELD bytes without a LF, a null pointer or *buflen out of range.
  */
-int socket_read_line(int socket, char *buffer, int *buflen, char *line, int timeout);
+int socket_read_line(int socket, char *buffer, int *buflen, char *line, int timeout) XCOM_NOEXCEPT;
 
 /*
  * Sends the NUL-terminated line, waiting up to 10 seconds each time for the socket
- * to become writable. 0 when all was sent or a wait timed out; -1 on error.
- * Does not serialise writers: callers sharing a socket hold their own lock.
+ * to become writable. 0 when all was sent (an empty line sends nothing) or a wait
+ * timed out; -1 on error or a null line. Never raises SIGPIPE. Any thread, but it
+ * does not serialise writers: callers sharing a socket hold their own lock.
  */
-int socket_write_line(int socket, const char *line);
+int socket_write_line(int socket, const char *line) XCOM_NOEXCEPT;
 
 /* Waits for the XCOM_SELECT_* conditions in flags; timeout in seconds (0 returns at
- * once, negative waits without limit). The reported bits, 0 on timeout, -1 on error. */
-int selectOne(int socket, int flags, int timeout);
+ * once, negative waits without limit). The reported bits, 0 on timeout, -1 on error
+ * or a negative socket. Any thread. */
+int selectOne(int socket, int flags, int timeout) XCOM_NOEXCEPT;
 
 /* Writes prefix (may be null) and the formatted text, at most 511 characters in all,
- * to standard output; returns the number of characters written. */
-int xcom_log(const char *prefix, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+ * to standard output; returns the number of characters written. Any thread. */
+int xcom_log(const char *prefix, const char *fmt, ...) XCOM_NOEXCEPT
+    __attribute__((format(printf, 2, 3)));
 
-/* The diagnostic switch; off unless a program turns it on. */
-int xcom_should_print_errors(void);
-/* Sets the diagnostic switch and returns its previous value. */
-int xcom_log_errors(int bLogErrors);
+/* The diagnostic switch; off unless a program turns it on. Any thread. */
+int xcom_should_print_errors(void) XCOM_NOEXCEPT;
+/* Sets the diagnostic switch and returns its previous value. Any thread. */
+int xcom_log_errors(int bLogErrors) XCOM_NOEXCEPT;
 
-/* "libxcom 0.0.1"; static storage. */
-const char *xcom_get_version(void);
+/* "libxcom 0.0.1"; static storage. Any thread. */
+const char *xcom_get_version(void) XCOM_NOEXCEPT;
 
-/* Printable dump of len bytes into output (room for 4 * len + 1); returns output. */
-char *hexasc(const char *buff, int len, char *output);
+/* Printable dump of len bytes into output (the caller's, room for 4 * len + 1);
+ * returns output. Any thread. */
+char *hexasc(const char *buff, int len, char *output) XCOM_NOEXCEPT;
 
-/* Doubly linked list node; ptr is the caller's payload, not owned by the list. */
+/* Doubly linked list node; ptr is the caller's payload, not owned by the list.
+ * A list belongs to its caller, who serialises all access to it. */
 typedef struct _xlist {
     struct _xlist *next;
     struct _xlist *prev;
@@ -71,13 +86,13 @@ typedef struct _xlist {
 } xlist;
 
 /* Appends a node holding ptr; the list owns the node. Null if allocation fails. */
-xlist *xlist_add(xlist **head, void *ptr);
+xlist *xlist_add(xlist **head, void *ptr) XCOM_NOEXCEPT;
 /* Unlinks and releases element (not its payload). */
-void xlist_remove(xlist **head, xlist *element);
+void xlist_remove(xlist **head, xlist *element) XCOM_NOEXCEPT;
 /* Calls callback on each node from head; stops at the first non-zero return. */
-void xlist_walk(xlist *head, int (*callback)(xlist *));
+void xlist_walk(xlist *head, int (*callback)(xlist *)) XCOM_NOEXCEPT;
 /* Number of nodes. */
-int xlist_size(xlist *head);
+int xlist_size(xlist *head) XCOM_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,131 @@
+// The line reader over socketpairs: framing, limits, cleaning, waits and its cost per line.
+#include <cstring>
+
+#include "line_buffer.h"
+#include "line_reader.h"
+#include "test_support.h"
+
+namespace xcom_test {
+namespace {
+
+TEST(LineReader, ReassemblesSplitLinesAndServesHeldLinesWithoutIo) {
+    Pair pair = stream_pair();
+    Reader reader;
+    send_all(pair.far.get(), "hel");
+    EXPECT_EQ(reader.read(pair.near.get(), 1), 0);  // timed out, the partial line kept
+    EXPECT_EQ(reader.buflen, 3);
+    send_all(pair.far.get(), "lo\nsecond\nthi");
+    EXPECT_EQ(reader.read(pair.near.get()), 5);
+    EXPECT_EQ(reader.text(), "hello");
+    EXPECT_EQ(reader.buflen, 10);
+    // A held line comes back without touching the socket: an invalid one must not matter.
+    EXPECT_EQ(reader.read(-1), 6);
+    EXPECT_EQ(reader.text(), "second");
+    send_all(pair.far.get(), "rd\n");
+    EXPECT_EQ(reader.read(pair.near.get()), 5);
+    EXPECT_EQ(reader.text(), "third");
+    EXPECT_EQ(reader.buflen, 0);
+}
+
+TEST(LineReader, DatagramsJoinIntoLinesAndAnEmptyOneIsNotAClose) {
+    Pair pair = socket_pair(SOCK_DGRAM);
+    Reader reader;
+    send_all(pair.far.get(), "one\ntw");
+    ASSERT_EQ(send(pair.far.get(), "", 0, 0), 0);
+    send_all(pair.far.get(), "o\n");
+    EXPECT_EQ(reader.read(pair.near.get()), 3);
+    EXPECT_EQ(reader.read(pair.near.get()), 3);
+    EXPECT_EQ(reader.text(), "two");
+}
+
+TEST(LineReader, WorksFromAnyZeroedOrGarbageBuffer) {
+    Pair pair = stream_pair();
+    Reader reader;
+    std::memset(reader.buffer.data(), 'G', reader.buffer.size());
+    reader.buffer[0] = '\0';
+    send_all(pair.far.get(), "x\ny\n");
+    EXPECT_EQ(reader.read(pair.near.get()), 1);
+    EXPECT_EQ(reader.read(pair.near.get()), 1);
+    EXPECT_EQ(reader.text(), "y");
+    reader.buflen = XCOM_MAX_HELD + 1;
+    EXPECT_EQ(reader.read(pair.near.get()), -1);
+    EXPECT_EQ(socket_read_line(pair.near.get(), nullptr, &reader.buflen, nullptr, 1), -1);
+}
+
+TEST(LineReader, EnforcesLineAndHeldLimits) {
+    PrintingOn printing;
+    Pair pair = stream_pair();
+    Reader reader;
+    send_all(pair.far.get(), std::string(XCOM_MAX_LINE - 1, 'x') + "\n");
+    EXPECT_EQ(reader.read(pair.near.get()), XCOM_MAX_LINE - 1);
+    send_all(pair.far.get(), std::string(XCOM_MAX_LINE, 'y') + "\n");
+    StdoutCapture capture;
+    EXPECT_EQ(reader.read(pair.near.get()), -1);
+    EXPECT_EQ(reader.read(pair.near.get()), -1);  // the line stays held
+    EXPECT_EQ(reader.buflen, XCOM_MAX_LINE + 1);
+    const std::string tooLong = "XCOM:WARNING:16385 bytes invalid socket input (16384 max)\n";
+    EXPECT_EQ(capture.finish(), tooLong + tooLong);
+
+    Pair other = stream_pair();
+    Reader full;
+    send_all(other.far.get(), std::string(XCOM_MAX_HELD, 'z'));
+    StdoutCapture fullCapture;
+    EXPECT_EQ(full.read(other.near.get()), -1);
+    EXPECT_EQ(full.buflen, XCOM_MAX_HELD);
+    EXPECT_EQ(fullCapture.finish(), "XCOM:WARNING:Buffer is full, current buffer size is 32768");
+}
+
+TEST(LineReader, CleansEveryLine) {
+    Pair pair = stream_pair();
+    Reader reader;
+    const char wire[] = "a\0b%c\n\tlead\n  kept\n\x01\x7f\xff x\r\n50%\n\r\n";
+    send_all(pair.far.get(), std::string_view(wire, sizeof wire - 1));
+    const std::pair<int, std::string> expected[] = {{4, "ab c"},       {4, "lead"}, {6, "  kept"},
+                                                    {4, "\x7f\xff x"}, {3, "50%"},  {0, ""}};
+    for (const auto &[length, text] : expected) {
+        EXPECT_EQ(reader.read(pair.near.get()), length) << text;
+        EXPECT_EQ(reader.text(), text);
+    }
+    EXPECT_EQ(reader.buflen, 0);  // the CR LF line was consumed
+}
+
+TEST(LineReader, PrintsReceivedDataOnlyAsAnArgument) {
+    PrintingOn printing;
+    Pair pair = stream_pair();
+    Reader reader;
+    send_all(pair.far.get(), std::string("%n%s\0!\n", 7));
+    StdoutCapture capture;
+    EXPECT_EQ(reader.read(pair.near.get()), 5);
+    EXPECT_EQ(reader.text(), " n s!");
+    pair.far.reset();
+    EXPECT_EQ(reader.read(pair.near.get()), -1);
+    char closed[64];
+    std::snprintf(closed, sizeof closed, "XCOM:WARNING:remote socket 0x%08x now closed\n",
+                  static_cast<unsigned>(pair.near.get()));
+    EXPECT_EQ(capture.finish(),
+              std::string("XCOM:WARNING:Data has embedded nulls. Data after filtering nulls:"
+                          " n s!\n\n") +
+                  closed);
+}
+
+TEST(LineReader, CostsWorkInProportionToEachLine) {
+    Pair pair = stream_pair();
+    std::string segment;
+    for (int i = 0; i < XCOM_MAX_HELD / 16; ++i)
+        segment += "line-of-16-byte\n";
+    send_all(pair.far.get(), segment);
+    Reader reader;
+    std::size_t scanned = 0, moved = 0;
+    for (int i = 0; i < XCOM_MAX_HELD / 16; ++i) {
+        xcom::HeldBytes held(reader.buffer.data(), &reader.buflen);
+        ASSERT_EQ(xcom::read_line(pair.near.get(), held, reader.line.data(), 5), 15);
+        scanned += held.scanned();
+        moved += held.moved();
+    }
+    // Moving the rest after each line would move about 32 MB and rescan nothing less.
+    EXPECT_LE(scanned, segment.size() + 64);
+    EXPECT_LE(moved, 64u);
+}
+
+}  // namespace
+}  // namespace xcom_test

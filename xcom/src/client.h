@@ -1,0 +1,65 @@
+// The client record behind an HXCOM handle.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "libxcom.h"
+#include "unique_fd.h"
+#include "xcom.h"
+
+namespace xcom {
+
+// One connection: its socket, the reader thread that delivers lines to the callback,
+// and the lock of its senders. Destroying it stops and joins the reader, then closes.
+class _xcom_client {
+    struct Key {
+        explicit Key() = default;
+    };
+
+  public:
+    // Connects within wait_seconds and starts the reader; the caller owns the result,
+    // which is null on any failure. Any thread.
+    static std::unique_ptr<_xcom_client> connect(const char *server, int port,
+                                                 XCOMCallBackT callback, int wait_seconds);
+    _xcom_client(Key, UniqueFd socket, XCOMCallBackT callback);
+    _xcom_client(const _xcom_client &) = delete;
+    _xcom_client &operator=(const _xcom_client &) = delete;
+    ~_xcom_client();
+
+    // Sends command, cut to kMaxCommand bytes, and one LF in one write. Any thread.
+    int send(const char *command) noexcept;
+    // True on this connection's reader thread, where the record must not be destroyed.
+    bool on_reader_thread() const noexcept;
+
+    static constexpr std::size_t kMaxCommand = 1024;
+
+  private:
+    struct ReaderBuffers {
+        char buffer[XCOM_READ_BUFFER_SIZE];
+        char line[XCOM_LINE_BUFFER_SIZE];
+        int buflen;
+    };
+
+    void client_reader() noexcept;
+    void deliver(char *msg) noexcept;
+
+    // Set before the reader starts, closed after it ended: read by all without a lock.
+    UniqueFd socket_;
+    // Set at construction, never changed.
+    const XCOMCallBackT callback_;
+    // Used only by the reader thread once it has started.
+    std::unique_ptr<ReaderBuffers> buffers_;
+    // Serialises the writers of socket_.
+    std::mutex write_mut_;
+    // Set by the destructor to stop delivery; atomic.
+    std::atomic<bool> stopping_{false};
+    // Started by connect, joined by the destructor; not touched in between.
+    std::thread reader_thread_;
+};
+
+using xcom_client = _xcom_client;
+
+}  // namespace xcom
