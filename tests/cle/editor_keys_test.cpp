@@ -1,0 +1,256 @@
+// The editor's keys, escape sequences and line ends, byte for byte on a real pty.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "editor_fixture.h"
+
+namespace cle_test {
+namespace {
+
+// clang-format off
+const std::vector<Step> kKeyTable = {
+    {"a", "a"}, {"b", "b"}, {"c", "c"},
+    {"\x02", "\b"}, {"\x1b[D", "\b"},                            // left
+    {"X", "Xbc\r\x1b[4C"},                                       // insert inside
+    {"\x06", "\x1b[1C"}, {"\x1bOC", "\x1b[1C"}, {"\x1b[C", ""},  // right, not past the end
+    {"\x01", "\r\x1b[2C"}, {"\x1b[D", ""}, {"\x08", "\a"},       // home; nothing left of it
+    {"\x1b[3~", "\x1b[JXbc\r\x1b[2C"},                           // delete under the cursor
+    {"\x05", "\r> Xbc"}, {"\x1b[3~", "\a"},                      // end; nothing to delete
+    {"\x7f", "\b\x1b[J"},                                        // backspace at the end
+    {"\x1b[1~", "\r\x1b[2C"}, {"\x1b[4~", "\r> Xb"},             // home and end in all forms
+    {"\x1b[H", "\r\x1b[2C"}, {"\x1b[F", "\r> Xb"},
+    {"\x1bOH", "\r\x1b[2C"}, {"\x1bOF", "\r> Xb"},
+    {"\x1b[D", "\b"}, {"\x1b[K", "\r> Xb"},
+    {"\x1b[2~", ""}, {"y", "y"},                                 // insert key: its tilde is eaten
+    {"\x1bx", ""}, {"z", "z"},                                   // ESC x: both bytes eaten
+    {"\x1b[5~", ""}, {"\x1b[6~", ""}, {"\x1b[2C", ""},           // a digit eats the next byte
+    {"\x1b[A", ""}, {"\x1b[B", ""}, {"\x1bOA", ""},              // no history to recall
+    {"\x07", ""}, {"\x0b", ""}, {"\x1f", ""}, {"\x80", ""}, {"\xff", ""},
+    {"\x02", "\b"}, {"\x08", "\b\x1b[Jz\r\x1b[4C"},              // backspace inside
+    {"\x03", "\r\x1b[2C\x1b[J"}, {"q", "q"},                     // Ctrl-C empties the line
+};
+// clang-format on
+
+TEST(EditorKeys, EveryKeyEchoesExactly) {
+    auto s = start({{"--callbacks", "--prompt", "> "}});
+    EXPECT_EQ(s->echo_through(1), "> ");
+    run_steps(*s, kKeyTable);
+    s->type("\r");  // arrives as LF: the terminal still maps CR to NL
+    expect_line(s->report(), 0, "q");
+    EXPECT_EQ(s->take_echo(), "\n");
+}
+
+// Text of the driver's other thread may only come before an echo, never inside it.
+std::string without_leading_bg(std::string echo) {
+    while (echo.rfind("<bg>", 0) == 0)
+        echo.erase(0, 4);
+    return echo;
+}
+
+TEST(EditorKeys, OtherPrintersNeverLandInsideAnEcho) {
+    auto s = start({{"--callbacks", "--bg-printer", "--prompt", "> "}});
+    EXPECT_EQ(without_leading_bg(s->echo_through(1)), "> ");
+    for (const Step &step : kKeyTable) {
+        EXPECT_EQ(testing::PrintToString(without_leading_bg(s->key(step.keys))),
+                  testing::PrintToString(step.echo));
+    }
+}
+
+TEST(EditorKeys, WithoutPromptHomeIsColumnZero) {
+    auto s = start({{"--callbacks"}});
+    run_steps(*s, {{"a", "a"},
+                   {"b", "b"},
+                   {"\x01", "\r"},
+                   {"\x06", "\x1b[1C"},
+                   {"\x05", "\rab"},
+                   {"\x02", "\b"},
+                   {"\x03", "\r\x1b[J"}});
+    s->type("\r");
+    expect_line(s->report(), 0, "");
+}
+
+TEST(EditorKeys, PromptIsWrittenUnchanged) {
+    auto s = start({{"--callbacks", "--prompt", "%s%n%d%%> "}});
+    EXPECT_EQ(s->echo_through(1), "%s%n%d%%> ");
+}
+
+TEST(EditorKeys, WithoutCallbacksTheEditorWorksAlike) {
+    auto s = start({{"--prompt", "> "}});
+    s->type("ab\x02X\r");
+    const Report r = s->report();
+    EXPECT_EQ(r.line(), "aXb");
+    EXPECT_EQ(r.num("locks"), 0);
+    EXPECT_EQ(s->take_echo_quiet(), "> ab\bXb\r\x1b[4C\n");
+}
+
+std::vector<Step> typed(const std::string &text) {
+    std::vector<Step> steps;
+    for (const char c : text)
+        steps.push_back({std::string(1, c), std::string(1, c)});
+    return steps;
+}
+
+TEST(EditorKeys, WrappedLineOnANarrowWindow) {
+    PtyOptions o{{"--callbacks", "--prompt", "> "}};
+    o.cols = 10;
+    auto s = start(o);
+    s->echo_through(1);
+    run_steps(*s, typed("abcdefg"));
+    // clang-format off
+    run_steps(*s, {
+        {"h", "h \b"},                                  // filled the row: forced wrap
+        {"i", "i"}, {"\x7f", "\b\x1b[J"},
+        {"\x7f", "\r\x1b[1A\x1b[9C\x1b[J"},             // back to the row above
+        {"\x02", "\b"},
+        {"Z", "Zg \b\x1b[1A\x1b[9C"},                   // insert that ends at the margin
+        {"\x06", "\r\n"}, {"\x02", "\r\x1b[1A\x1b[9C"}, // right and left over the margin
+        {"\x1b[3~", "\x1b[J"},
+        {"1", "1 \b"}, {"2", "2"},
+        {"\x01", "\r\x1b[1A\x1b[2C"}, {"\x06", "\x1b[1C"},
+        {"\x7f", "\b\x1b[JbcdefZ12 \r\x1b[1A\x1b[2C"},  // tail ends at the margin
+        {"\x05", "\r> bcdefZ12 \b"}, {"3", "3"}, {"\x01", "\r\x1b[1A\x1b[2C"},
+    });
+    // clang-format on
+    s->type("\r");  // the line ends below its last row, not inside it
+    expect_line(s->report(), 0, "bcdefZ123");
+    EXPECT_EQ(s->take_echo(), "\x1b[1B\n");
+}
+
+TEST(EditorKeys, PromptThatFillsTheRow) {
+    PtyOptions o{{"--callbacks", "--prompt", "0123456789"}};
+    o.cols = 10;
+    auto s = start(o);
+    EXPECT_EQ(s->echo_through(1), "0123456789 \b");
+    run_steps(*s, {{"a", "a"}, {"\x01", "\r"}, {"b", "ba\r\x1b[1C"}, {"\x03", "\r\x1b[J"}});
+}
+
+TEST(EditorKeys, UpAndDownRecallHistory) {
+    auto s = start({{"--callbacks", "--prompt", "> ", "--history", "first", "--history",
+                     "second-entry", "--record", "--calls", "2"}});
+    s->echo_through(1);
+    run_steps(*s, {{"a", "a"},
+                   {"b", "b"},
+                   {"\x1b[A", "\r\x1b[2C\x1b[Jsecond-entry"},
+                   {"\x1bOA", "\r\x1b[2C\x1b[Jfirst"},
+                   {"\x1b[A", ""},
+                   {"\x1b[B", "\r\x1b[2C\x1b[Jsecond-entry"},
+                   {"\x1bOB", "\r\x1b[2C\x1b[Jab"},
+                   {"\x1b[B", ""}});
+    s->type("\r");
+    const Report first = s->report();
+    expect_line(first, 0, "ab");
+    EXPECT_EQ(s->echo_through(first.num("unlocks") + 1), "\n> ");
+    run_steps(*s, {{"\x1b[A", "\x1b[Jab"}});  // the line just recorded, from an empty line
+    s->type("\r");
+    expect_line(s->report(), 0, "ab");
+}
+
+TEST(EditorKeys, RecalledLineIsCutToFit) {
+    auto s = start({{"--callbacks", "--max", "6", "--history", "abc\tdefghij"}});
+    run_steps(*s, {{"\x1b[A", "\x1b[Jabcde"}, {"x", "\a"}});
+    s->type("\r");
+    expect_line(s->report(), 0, "abcde");
+}
+
+struct LineEndCase {
+    const char *name;
+    std::vector<std::string> args;
+    bool icrnl;
+    std::string typed, echo;
+    std::vector<std::string> lines;
+};
+
+TEST(EditorKeys, LineEndsByMode) {
+    const LineEndCase cases[] = {
+        {"default, CR as LF", {}, true, "a\r", "a\n", {"a"}},
+        {"default, CR", {}, false, "a\rb\n", "a\r\nb\n", {"a", "b"}},
+        {"default, CR LF is two lines", {}, false, "\r\n", "\r\n\n", {"", ""}},
+        {"eol_nl_cr", {"--eol-nl-cr"}, true, "a\r\nb\r", "a\n\rb\n\r", {"a", "b"}},
+        {"no CR translation", {"--no-cr"}, true, "a\r\nb\r", "a\n\rb\n\r", {"a", "b"}},
+        {"LF CR with translation",
+         {"--eol-nl-cr", "--cr"},
+         false,
+         "a\rb\n",
+         "a\n\rb\n\r",
+         {"a", "b"}},
+        {"echo off", {"--echo-off"}, true, "ab\x02X\x01\x03y\r", "", {"y"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyOptions o{c.args};
+        o.args.insert(o.args.end(), {"--callbacks", "--calls", std::to_string(c.lines.size())});
+        o.icrnl = c.icrnl;
+        auto s = start(o);
+        s->type(c.typed);
+        int unlocks = 0;
+        for (const auto &line : c.lines) {
+            const Report r = s->report();
+            expect_line(r, 0, line);
+            unlocks = r.num("unlocks");
+        }
+        EXPECT_EQ(testing::PrintToString(s->echo_through(unlocks)), testing::PrintToString(c.echo));
+    }
+}
+
+TEST(EditorKeys, EchoOffStillShowsThePromptAndTheRefresh) {
+    auto s = start({{"--callbacks", "--echo-off", "--prompt", "p> ", "--refresh"}});
+    EXPECT_EQ(s->echo_through(1), "p> ");
+    s->type("abc\x7f\r");
+    expect_line(s->report(), 0, "ab");
+    EXPECT_EQ(s->report().text, "F 1");
+    EXPECT_EQ(s->take_echo_quiet(), "p> ab");  // the refresh writes whatever the switch
+}
+
+TEST(EditorKeys, EchoOfABurstIsOutBeforeTheEditorWaits) {
+    auto s = start({{"--locks"}});  // no markers: they would flush
+    s->type("ab");
+    EXPECT_EQ(s->take_echo_quiet(), "ab");
+    s->type("c\x1b");  // the echo of c may wait for the next key, but not for the sequence
+    EXPECT_EQ(s->take_echo_quiet(), "c");
+    s->type("[D\r");
+    expect_line(s->report(), 0, "abc");
+    EXPECT_EQ(s->take_echo_quiet(), "\b\n");
+}
+
+TEST(EditorKeys, TerminalModesAndTheirRestoration) {
+    for (const bool no_cr : {false, true}) {
+        SCOPED_TRACE(no_cr ? "no CR translation" : "default");
+        PtyOptions o{{"--callbacks"}};
+        if (no_cr) o.args.push_back("--eol-nl-cr");
+        o.raw_output = false;
+        auto s = start(o);
+        const struct termios before = s->initial_modes(), t = s->slave_modes();
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG), 0u);
+        EXPECT_EQ(t.c_lflag | ICANON | ECHO | ECHONL | ISIG,
+                  before.c_lflag | ICANON | ECHO | ECHONL | ISIG);
+        EXPECT_EQ(t.c_cc[VMIN], 1);
+        EXPECT_EQ(t.c_cc[VTIME], 0);
+        EXPECT_EQ(t.c_cc[VINTR], 0);
+        EXPECT_EQ((t.c_oflag & ONLCR) != 0, !no_cr);
+        EXPECT_EQ((t.c_iflag & ICRNL) != 0, !no_cr);
+        EXPECT_EQ(t.c_iflag & IGNCR, 0u);
+        s->type("a\r");  // CR and LF cross the terminal untranslated when asked
+        expect_line(s->report(), 0, "a");
+        EXPECT_EQ(s->take_echo_quiet(), no_cr ? "a\n\r" : "a\r\n");
+        EXPECT_EQ(s->report().text, "C 0");
+        const struct termios after = s->slave_modes();
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+        EXPECT_EQ(after.c_iflag, before.c_iflag);
+        EXPECT_EQ(after.c_oflag, before.c_oflag);
+        EXPECT_EQ(0, memcmp(after.c_cc, before.c_cc, sizeof after.c_cc));
+    }
+}
+
+TEST(EditorKeys, CtrlDRestoresTheModesAndKeepsTheText) {
+    auto s = start({{"--callbacks", "--calls", "2"}});
+    s->type("ab\x04");
+    const Report r = s->report();
+    expect_line(r, -1, "ab");
+    EXPECT_EQ(r.num("canon"), 1);
+    EXPECT_EQ(r.fields.at("typing"), "1");
+    EXPECT_EQ(s->report().text, "C 0");  // -1 without an import expiry ends the driver
+}
+
+}  // namespace
+}  // namespace cle_test
