@@ -8,8 +8,12 @@
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_octal(char c) { return c >= '0' && c <= '7'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool is_octal(char c) {
+    return c >= '0' && c <= '7';
+}
 
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -21,18 +25,30 @@ int hex_value(char c) {
 // The byte of a simple one-letter escape, or -1 when the letter is not one.
 int simple_escape(char c) {
     switch (c) {
-        case '"': return '"';
-        case '\'': return '\'';
-        case '?': return '?';
-        case '\\': return '\\';
-        case 'a': return '\a';
-        case 'b': return '\b';
-        case 'f': return '\f';
-        case 'n': return '\n';
-        case 'r': return '\r';
-        case 't': return '\t';
-        case 'v': return '\v';
-        default: return -1;
+        case '"':
+            return '"';
+        case '\'':
+            return '\'';
+        case '?':
+            return '?';
+        case '\\':
+            return '\\';
+        case 'a':
+            return '\a';
+        case 'b':
+            return '\b';
+        case 'f':
+            return '\f';
+        case 'n':
+            return '\n';
+        case 'r':
+            return '\r';
+        case 't':
+            return '\t';
+        case 'v':
+            return '\v';
+        default:
+            return -1;
     }
 }
 
@@ -100,12 +116,14 @@ void rip(char *line) {
 int tokenizeString(char *line, int *argc, char **argv) {
     assert(line != nullptr && argc != nullptr && argv != nullptr);
     rip(line);
-    for (int i = 0; i < MAX_ARGS; ++i) argv[i] = nullptr;
+    for (int i = 0; i < MAX_ARGS; ++i)
+        argv[i] = nullptr;
 
     int n = 0;
     char *p = line;
     for (;;) {
-        while (is_blank(*p)) ++p;
+        while (is_blank(*p))
+            ++p;
         if (*p == '\0') break;
         if (n == 0 && *p == '#') return 0;  // a comment: nothing to run
         if (*p == '"') {

@@ -22,7 +22,8 @@ Tokens tokenize(const std::string &text) {
     int argc = -7;  // marks "left untouched"
     Tokens t{tokenizeString(line.data(), &argc, argv), argc, {}};
     if (t.result == 0 && argc > 0)
-        for (int i = 0; i < argc; ++i) t.argv.emplace_back(argv[i]);
+        for (int i = 0; i < argc; ++i)
+            t.argv.emplace_back(argv[i]);
     return t;
 }
 
@@ -85,7 +86,8 @@ TEST(Tokenizer, TrailingBackslashInQuotesIsInvalid) {
 
 TEST(Tokenizer, AtMostFortyArguments) {
     std::string line;
-    for (int i = 0; i < 45; ++i) line += "w" + std::to_string(i) + " ";
+    for (int i = 0; i < 45; ++i)
+        line += "w" + std::to_string(i) + " ";
     Tokens t = tokenize(line);
     EXPECT_EQ(t.argc, MAX_ARGS);
     EXPECT_EQ(t.argv.front(), "w0");

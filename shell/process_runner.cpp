@@ -1,0 +1,53 @@
+#include "process_runner.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char **environ;
+
+namespace {
+
+// Owns a posix_spawn file-action list.
+class FileActions {
+  public:
+    FileActions() { posix_spawn_file_actions_init(&actions_); }
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+    FileActions(const FileActions &) = delete;
+    FileActions &operator=(const FileActions &) = delete;
+    posix_spawn_file_actions_t *get() { return &actions_; }
+
+  private:
+    posix_spawn_file_actions_t actions_;
+};
+
+}  // namespace
+
+pid_t spawn_program(const char *const argv[], const SpawnOptions &options) {
+    FileActions actions;
+    if (options.stdout_fd >= 0)
+        posix_spawn_file_actions_adddup2(actions.get(), options.stdout_fd, 1);
+    else if (options.stdout_path != nullptr)
+        posix_spawn_file_actions_addopen(actions.get(), 1, options.stdout_path, O_WRONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
+
+    pid_t pid = -1;
+    char *const *args = const_cast<char *const *>(argv);
+    int rc = options.search_path
+                 ? posix_spawnp(&pid, argv[0], actions.get(), nullptr, args, environ)
+                 : posix_spawn(&pid, argv[0], actions.get(), nullptr, args, environ);
+    if (rc != 0) {
+        errno = rc;
+        return -1;
+    }
+    return pid;
+}
+
+int wait_for_child(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return status;
+}

@@ -1,0 +1,113 @@
+// System commands. User text reaches the tools only as separate arguments of a program
+// started directly, never through a command interpreter.
+
+#include "system_commands.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+
+#include <initializer_list>
+
+#include "app_link.h"
+#include "command_parsing.h"
+#include "config_access.h"
+#include "console.h"
+#include "process_runner.h"
+
+namespace {
+
+constexpr size_t kMaxVariableName = 128;
+constexpr size_t kMaxVariableValue = 372;
+constexpr size_t kJoinedRoom = 512;
+constexpr size_t kCrashCommandRoom = 256;
+
+const char *const kIllegalParameters = "error: command has illegal parameter(s)";
+const char *const kCrashUsage = "usage: crashreport enable|disable";
+
+bool crash_reporting_available() {
+    for (const char *type : {"RC", "BetaRC", "Alpha"})
+        if (strcasecmp(kBuildType, type) == 0) return true;
+    return false;
+}
+
+// A program that exists but cannot be executed ends like a child whose exec failed;
+// only a child that cannot be created at all is a failure of the command.
+bool child_not_created(int error) {
+    return error == EAGAIN || error == ENOMEM;
+}
+
+void run_crash_tool(const char *word, const char *done) {
+    char command[kCrashCommandRoom];
+    snprintf(command, sizeof command, "/opt/halvern/bin/crashreport %s", word);
+    int status = system_pthread(command);
+    if (status < 0)
+        shell_println("error executing crashreport command");
+    else if (status != 0)
+        shell_println("crashreport command returned error");
+    else
+        shell_println("%s", done);
+}
+
+}  // namespace
+
+void setenv_cmd(int argc, char **argv) {
+    if (argc == 1) {
+        shell_println("error: command needs more parameters to execute successfully");
+        return;
+    }
+    size_t name_len = strlen(argv[1]);
+    bool bad_name = argc > 3 || name_len == 0 || name_len > kMaxVariableName;
+    bool bad_value = argc == 3 && (argv[2][0] == '\0' || strlen(argv[2]) > kMaxVariableValue);
+    if (bad_name || bad_value) {
+        shell_println("%s", kIllegalParameters);
+        return;
+    }
+    const char *tool_argv[] = {"fw_setenv", argv[1], argc == 3 ? argv[2] : nullptr, nullptr};
+    SpawnOptions options;
+    options.stdout_path = "/dev/null";
+    options.search_path = true;
+    pid_t pid = spawn_program(tool_argv, options);
+    if (pid < 0) {
+        if (child_not_created(errno)) shell_println("error: command failed");
+        return;
+    }
+    if (wait_for_child(pid) < 0) shell_println("error: command failed");
+}
+
+void printenv_cmd(int, char **) {
+    system_pthread("fw_printenv");
+}
+
+void crashreport_cmd(int argc, char **argv) {
+    if (!crash_reporting_available()) {
+        shell_println("error: command not found");
+        return;
+    }
+    if (argc != 2) {
+        shell_println("%s", kCrashUsage);
+        return;
+    }
+    if (strcmp(argv[1], "enable") == 0) {
+        run_crash_tool("enable", "crash reporting enabled");
+    } else if (strcmp(argv[1], "disable") == 0) {
+        run_crash_tool("disable", "crash reporting disabled");
+    } else if (strcmp(argv[1], "test") == 0) {
+        shell_println("simulating crash to test crashreport");
+        send_sys_cmd("crashtest");
+    } else {
+        shell_println("%s", kCrashUsage);
+    }
+}
+
+void sys_cmd(int argc, char **argv) {
+    if (argc < 2) return;
+    char joined[kJoinedRoom];
+    make_normalized_string(joined, argc - 1, argv + 1);
+    send_sys_cmd(joined);
+}
+
+void shell_cmd(int, char **) {
+    shell_println("error: command not found");
+}
