@@ -1,0 +1,40 @@
+// Owns one file descriptor: moves, never copies, closes on destruction.
+#ifndef SIM_UNIQUE_FD_H
+#define SIM_UNIQUE_FD_H
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace sim {
+
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd &operator=(UniqueFd &&other) noexcept {
+        if (this != &other) reset(std::exchange(other.fd_, -1));
+        return *this;
+    }
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    // The caller owns the returned descriptor.
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd = -1) {
+        // Nothing useful can be done when close fails.
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+}  // namespace sim
+
+#endif

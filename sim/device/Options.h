@@ -1,0 +1,43 @@
+// Command line of the device launcher.
+#ifndef SIM_DEVICE_OPTIONS_H
+#define SIM_DEVICE_OPTIONS_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sim::device {
+
+struct Install {
+    std::string hostPath;
+    std::string devicePath;
+};
+
+struct Options {
+    std::string stateDir;  // empty: a private one that ends with the device
+    std::string simBin;    // empty: the launcher's own directory
+    std::vector<Install> installs;
+    std::vector<std::pair<std::string, std::string>> settings;
+    bool readyMarker = true;
+    bool apiListenerDir = true;
+    bool syslogListenerDir = true;
+    bool zuz = true;
+    bool syslogd = true;
+    long zuzStartDelayMs = 0;
+    long lockoutMs = -1;  // -1: zuz's own default
+    pid_t joinPid = 0;    // non-zero: run the command in that running device
+    std::vector<std::string> command;
+};
+
+// The usage text, static storage.
+const char *usageText();
+
+// Fills options from argv; on a bad command line returns false with a one-line
+// message in error. Any thread.
+bool parseOptions(int argc, char **argv, Options &options, std::string &error);
+
+}  // namespace sim::device
+
+#endif

@@ -1,0 +1,167 @@
+// DeviceSession: one command (normally the shell) running in a pty on a fresh
+// simulated device, for end-to-end tests.
+//
+//   vela::test::DeviceOptions options;
+//   options.velaBinary = VELA_BINARY;              // installed at /opt/halvern/bin/vela
+//   options.settings = {{"sw", "secret"}};
+//   vela::test::DeviceSession device(options);    // starts the device
+//   ASSERT_TRUE(device.waitFor("Password:"));
+//   device.type("secret\r");
+//   EXPECT_EQ(device.state().zuzReceived().back(), "E: whoami");
+//
+// The device (see sim/): zuz on 127.0.0.1:4121, syslogd on /dev/log, kbox, fw_setenv,
+// fw_printenv and crashreport in /opt/halvern/bin, /tmp/VelaReady and both listener
+// directories, each optional. Its state directory (/opt/sim inside) is a fresh host
+// directory per session, removed at the end unless the test failed; then its path is
+// printed. The destructor always ends the device and everything in it.
+//
+// zuz's rules (setZuzRules): one rule per line, "#" comments,
+//     MATCH [times N] => ACTION [; ACTION ...]
+// MATCH: exact "TEXT" | prefix "TEXT" | any — tested on each received line; the first
+// matching rule decides, "times N" limits it to its first N lines. ACTIONS, in order:
+//     run | exec | reply CODE | noreply | drop | delay MS | send "TEXT" (adds a LF) |
+//     sendraw "BYTES" | sendlong N (N-1 "x" and a LF) | datagram "BYTES" |
+//     result "WORD" | noresult
+// run handles the line as usual (output, reply); exec does so without the reply; a
+// rule with none of run/exec/reply/noreply/drop ends with an implicit run. result and
+// noresult change the result line of a login or logout run after them. Strings take
+// \\ \" \n \r \t \0 \xNN. Example:
+//     prefix "E: _control login" times 1 => delay 100; result "lockout"
+//     exact "C: version" => datagram "one\ntwo\n"; datagram "half a "; reply -3
+#ifndef VELA_HARNESS_DEVICE_SESSION_H
+#define VELA_HARNESS_DEVICE_SESSION_H
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "DeviceState.h"
+#include "Subprocess.h"
+#include "Terminal.h"
+#include "UniqueFd.h"
+
+namespace vela::test {
+
+using namespace std::chrono_literals;
+
+inline constexpr std::chrono::milliseconds kDefaultTimeout = 5s;
+inline constexpr const char *kDeviceVela = "/opt/halvern/bin/vela";
+
+struct DeviceOptions {
+    // What runs on the terminal; the device ends when it ends.
+    std::vector<std::string> command = {kDeviceVela, "-t", "telnet"};
+    // Host path of the shell; installed at /opt/halvern/bin/vela when not empty.
+    std::string velaBinary;
+    // More host files to install: {host path, device path under /opt or /tmp}.
+    std::vector<std::pair<std::string, std::string>> installs;
+    // Initial device settings.
+    std::vector<std::pair<std::string, std::string>> settings;
+    // zuz's rules from the start (see above).
+    std::string zuzRules;
+    bool readyMarker = true;
+    bool apiListenerDir = true;
+    bool syslogListenerDir = true;
+    bool zuz = true;
+    bool syslogd = true;
+    int zuzStartDelayMs = 0;
+    int lockoutMs = -1;  // -1: zuz's default
+    unsigned short rows = 24;
+    unsigned short columns = 80;
+    // More launcher options, placed before the command.
+    std::vector<std::string> launcherArguments;
+    // false: the constructor does not start the device; call start().
+    bool startNow = true;
+};
+
+class DeviceSession {
+  public:
+    // Starts the device unless options.startNow is false. Throws std::runtime_error
+    // (with the launcher's output) when the device does not come up.
+    explicit DeviceSession(DeviceOptions options = {});
+    ~DeviceSession();
+    DeviceSession(const DeviceSession &) = delete;
+    DeviceSession &operator=(const DeviceSession &) = delete;
+
+    // Starts the device and returns once its command runs. Throws std::runtime_error.
+    void start();
+    // Sets the window size; before start() it is the initial size.
+    void resize(unsigned short rows, unsigned short columns);
+
+    // All members are for the test's thread.
+
+    // --- terminal
+    // Types bytes ("\r" is Enter in raw mode); false once the terminal is closed.
+    bool type(std::string_view bytes);
+    // Everything the terminal has received, raw.
+    std::string output() const;
+    // Waits until text appears after the end of the previous successful waitFor;
+    // moves past it. false on timeout or when the terminal ended without it.
+    bool waitFor(std::string_view text, std::chrono::milliseconds timeout = kDefaultTimeout);
+    // The output after the end of the previous successful waitFor.
+    std::string outputSinceMatch() const;
+    // Hangs up the terminal (closes the master side).
+    void closeTerminal();
+
+    // --- the device's life
+    // The launcher's exit status (the command's, or 128 + signal); nullopt when it did
+    // not end within timeout, after which the device has been killed.
+    std::optional<int> waitExit(std::chrono::milliseconds timeout = kDefaultTimeout);
+    bool running();
+    // Host pid of the device's init (pid 1 inside).
+    pid_t initPid() const { return initPid_; }
+
+    // --- state directory
+    const DeviceState &state() const { return state_; }
+    // Shortcuts to state().
+    std::vector<std::string> zuzReceived() const { return state_.zuzReceived(); }
+    std::vector<SyslogRecord> syslogRecords() const { return state_.syslogRecords(); }
+    void setZuzRules(std::string_view rules) const { state_.setZuzRules(rules); }
+    // Waits until zuz has received exactly this line (anywhere in its log).
+    bool waitForZuzLine(std::string_view line, std::chrono::milliseconds timeout = kDefaultTimeout);
+
+    // --- inside the device
+    // Runs argv inside the device's namespaces (argv[0] looked up on the device's
+    // PATH) with input on its stdin; status -1 when it was killed after timeout.
+    RunResult runInDevice(const std::vector<std::string> &argv, const std::string &input = "",
+                          std::chrono::milliseconds timeout = kDefaultTimeout);
+    // Sends signal to a daemon ("zuz" or "syslogd") of the device; true when sent.
+    bool signalDaemon(std::string_view name, int signal);
+    // A TCP connection to the device's 127.0.0.1:port, owned by the caller; empty
+    // when refused.
+    sim::UniqueFd connectTcp(int port = 4121);
+    // A datagram socket bound to devicePath in the device, owned by the caller.
+    sim::UniqueFd bindDatagram(const std::string &devicePath);
+    // A datagram socket connected to devicePath in the device (e.g. /dev/log).
+    sim::UniqueFd connectDatagram(const std::string &devicePath);
+
+  private:
+    void tearDown();
+
+    DeviceOptions options_;
+    std::string stateDir_;
+    DeviceState state_;
+    std::unique_ptr<Terminal> terminal_;
+    pid_t launcher_ = 0;  // 0 once reaped
+    pid_t initPid_ = 0;
+    sim::UniqueFd initHandle_;  // pidfd of the init, to wait for the device's end
+    std::optional<int> exitStatus_;
+    size_t matchEnd_ = 0;
+};
+
+// Host path of the device launcher, for tests that run it themselves.
+const char *deviceLauncherPath();
+
+// Polls condition every few milliseconds until it holds; false after timeout.
+bool eventually(const std::function<bool()> &condition,
+                std::chrono::milliseconds timeout = kDefaultTimeout);
+
+}  // namespace vela::test
+
+#endif
