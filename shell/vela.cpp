@@ -218,7 +218,10 @@ int main(int argc, char **argv) {
 
     read_login_settings();
     bDevMode = is_session_type("telnet");
-    if (view_only_mode) shell_println("Log viewer mode (Ctrl-C to quit) ...");
+    if (view_only_mode) {
+        shell_println("Log viewer mode (Ctrl-C to quit) ...");
+        authenticated.store(1);  // the viewer has no login of its own and shows the log
+    }
     if (bDevMode) {
         clear_log_filters();
         if (pthread_create(&threadReader, nullptr, logReaderThread, nullptr) != 0)
