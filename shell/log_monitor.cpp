@@ -251,7 +251,8 @@ void *logReaderThread(void *) {
         }
         char line[kDatagramRoom + 1];
         ssize_t n = recv(socket.get(), line, kDatagramRoom, 0);
-        if (n <= 0) {
+        if (n == 0) continue;  // an empty datagram carries no line; anyone may send one
+        if (n < 0) {
             shell_println("logReaderThread: recv() error: %s", strerror(errno));
             break;
         }

@@ -162,6 +162,9 @@ int get_command_line(const char *prompt, char *buffer, int max_len) {
             case KeyResult::Continue:
                 break;
         }
+        // Typing is reported while the lock is still held: a writer waiting for the lock
+        // must already see the line in progress, or its text would split the echo.
+        if (hooks::report_char() == 0 && l.cmdlen > 0) hooks::cle_inline_notifier(1, 1);
         // Amid a burst whose typing is already reported, no other thread flushes, so
         // the echo may wait for the next key.
         if (keys::pending() && hooks::report_char() == 1) {
@@ -169,7 +172,6 @@ int get_command_line(const char *prompt, char *buffer, int max_len) {
         } else {
             lock.release();
         }
-        if (hooks::report_char() == 0 && l.cmdlen > 0) hooks::cle_inline_notifier(1, 1);
     }
 }
 
