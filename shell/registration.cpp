@@ -83,6 +83,8 @@ int register_session() {
         shell_println("error: failed to create api async reader thread");
         return -1;
     }
+    // Never joined: a reader that gives up must not stay behind as a zombie thread.
+    pthread_detach(apiAsyncEventReader);
 
     char line[kRegistrationRoom];
     snprintf(line, sizeof line, "%s %s", registration, tty_name);

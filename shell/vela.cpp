@@ -226,6 +226,8 @@ int main(int argc, char **argv) {
         clear_log_filters();
         if (pthread_create(&threadReader, nullptr, logReaderThread, nullptr) != 0)
             shell_println("failed to create log reader thread");
+        else
+            pthread_detach(threadReader);  // never joined, like every helper thread
     }
     cle_echo_enable(cmdecho_state);
     init_semaphore(&response_sem, "Cound not initialize response semaphore", -1);
