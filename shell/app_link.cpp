@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "command_parsing.h"
 #include "console.h"
@@ -17,26 +18,49 @@
 namespace {
 
 constexpr size_t kMessageRoom = 516;   // prefix, a line of at most 511 characters, NUL
-constexpr size_t kResponseRoom = 515;  // text of the last reply after its prefix
+constexpr size_t kResponseRoom = 515;  // text of a reply after its prefix
 constexpr size_t kReplyPrefixLength = 3;
 
-// The text of the last "R" reply; empty means the link has ended. Written by the XCOM
-// reader thread, read by the main thread after response_sem: guarded by response_mut
-// because a stray reply may be written while the main thread reads the previous one.
-char response[kResponseRoom];
-pthread_mutex_t response_mut = PTHREAD_MUTEX_INITIALIZER;
+// Replies that response_helper has not taken yet, oldest first. Each one was posted once
+// on response_sem; the end of the link is posted once more, after them, so a reply that
+// arrives just before the link ends is still taken for the message it answers.
+class PendingReplies {
+  public:
+    // Reader thread. False when every slot is taken: the reply is dropped, not posted.
+    bool push(const char *text) {
+        std::lock_guard<std::mutex> lock(mut_);
+        if (count_ == kSlots) return false;
+        snprintf(slots_[(head_ + count_) % kSlots], kResponseRoom, "%s", text);
+        ++count_;
+        return true;
+    }
+    // Main thread, after a wait: the oldest reply, or the empty text once the link ended.
+    void pop(char *out) {
+        std::lock_guard<std::mutex> lock(mut_);
+        if (count_ == 0) {
+            out[0] = '\0';
+            return;
+        }
+        memcpy(out, slots_[head_], kResponseRoom);
+        head_ = (head_ + 1) % kSlots;
+        --count_;
+    }
+
+  private:
+    static constexpr int kSlots = 8;  // one awaited reply and a few stray ones
+    std::mutex mut_;                  // guards everything below
+    char slots_[kSlots][kResponseRoom] = {};
+    int head_ = 0;
+    int count_ = 0;
+};
+
+PendingReplies g_replies;
 
 // Set by the reader thread when the stream has ended.
 std::atomic<bool> g_stream_ended{false};
 // Set by the main thread once the empty reply of the ended link has been consumed;
 // from then on no reply can arrive, so sends fail at once. Main thread only.
 bool g_end_consumed = false;
-
-void store_response(const char *text) {
-    pthread_mutex_lock(&response_mut);
-    snprintf(response, sizeof response, "%s", text);
-    pthread_mutex_unlock(&response_mut);
-}
 
 // Sends a formatted message; false when it could not be sent (or nothing can answer).
 bool send_message(const char *message) {
@@ -101,18 +125,16 @@ int send_session_cmd(const char *op, const char *arg) {
 int response_helper() {
     while (sem_wait(&response_sem) != 0 && errno == EINTR) {
     }
-    char reply[kResponseRoom];
-    pthread_mutex_lock(&response_mut);
-    memcpy(reply, response, sizeof reply);
-    pthread_mutex_unlock(&response_mut);
+    char response[kResponseRoom];
+    g_replies.pop(response);
 
     int result;
-    if (reply[0] == '\0') {
+    if (response[0] == '\0') {
         if (g_stream_ended.load()) g_end_consumed = true;
         shell_println("error: session is closed by peer");
         result = kLinkEnded;
     } else {
-        result = parse_leading_int(reply);
+        result = parse_leading_int(response);
         if (result < 0 && did_registration) {
             shell_println("error: command not found");
             fflush(stdout);
@@ -126,14 +148,13 @@ int response_helper() {
 int message_handler(HXCOM, char *msg) {
     if (msg == nullptr) {
         g_stream_ended.store(true);
-        store_response("");
         sem_post(&response_sem);
     } else if (msg[0] == 'R') {
         // Only the first character is examined; a shorter line gives an empty reply,
         // which reads as the end of the link.
         size_t len = strlen(msg);
-        store_response(len > kReplyPrefixLength ? msg + kReplyPrefixLength : "");
-        sem_post(&response_sem);
+        if (g_replies.push(len > kReplyPrefixLength ? msg + kReplyPrefixLength : ""))
+            sem_post(&response_sem);
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 
-// Reads up to size - 1 bytes of standard input, through the first LF, into buffer
-// (NUL-terminated, LF kept). False at end of input or on an error with nothing read.
+// Reads standard input through the first LF and keeps up to size - 1 bytes of it in
+// buffer (NUL-terminated, LF kept when it fits); the rest of a longer line is dropped.
+// False at end of input or on an error with nothing read.
 bool read_terminal_line(char *buffer, size_t size);

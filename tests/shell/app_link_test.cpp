@@ -109,6 +109,16 @@ TEST_F(Replies, AnEmptyReplyReadsAsAClosedSession) {
     EXPECT_FALSE(link_has_ended()) << "the link itself is still up";
 }
 
+TEST_F(Replies, AReplyJustBeforeTheLinkEndsStillAnswersItsMessage) {
+    char reply[] = "R: 4";
+    message_handler(nullptr, reply);
+    message_handler(nullptr, nullptr);
+    StdoutCapture capture;
+    EXPECT_EQ(response_helper(), 4);
+    EXPECT_EQ(response_helper(), kLinkEnded);
+    EXPECT_TRUE(link_has_ended());
+}
+
 TEST_F(Replies, OtherLinesWakeNobody) {
     char line[] = "X: 1";
     message_handler(nullptr, line);
