@@ -72,8 +72,9 @@ void print_notice(const char *text) {
     pthread_mutex_unlock(&async_stdout_mut);
 }
 
+// The import file's name with ext; baseDirFileName is short enough that it always fits.
 void final_name(char *out, size_t room, const char *ext) {
-    snprintf(out, room, "%s.%s", baseDirFileName, ext);
+    if (snprintf(out, room, "%s.%s", baseDirFileName, ext) >= static_cast<int>(room)) out[0] = '\0';
 }
 
 int complete_import(char *cmdbuff, const char *importType, FILE **importFile) {

@@ -42,7 +42,9 @@ void deliver_line(const char *line) {
     pthread_mutex_lock(&async_stdout_mut);
     if (waitingOnResponse == 1) {
         waitingOnResponse = 0;
-        snprintf(cmdResult, sizeof cmdResult, "%s", line);
+        size_t len = strnlen(line, sizeof cmdResult - 1);  // a longer line is cut
+        memcpy(cmdResult, line, len);
+        cmdResult[len] = '\0';
         sem_post(&sem_result);
     } else {
         shell_io_printf(stdout_shio, "%s\n", line);

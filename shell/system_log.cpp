@@ -53,6 +53,9 @@ SessionNames compute_session_names() {
     return names;
 }
 
+// Room for a record's prefix with either session name (cut to kFieldRoom later).
+constexpr size_t kPrefixRoom = sizeof(SessionNames) + 32;
+
 const SessionNames &session_names() {
     static std::once_flag computed;
     static SessionNames names;
@@ -92,7 +95,7 @@ void write_record(const char *prefix, const char *fmt, va_list args, const char 
 int mysyslog(const char *fmt, ...) {
     open_log();
     if (fmt == nullptr) return 0;
-    char prefix[160];
+    char prefix[kPrefixRoom];
     snprintf(prefix, sizeof prefix, "API:%s:%d:", session_names().api, gnCount.load());
     va_list args;
     va_start(args, fmt);
@@ -104,7 +107,7 @@ int mysyslog(const char *fmt, ...) {
 int print_security_log(const char *fmt, ...) {
     open_log();
     if (fmt == nullptr) return 0;
-    char prefix[160];
+    char prefix[kPrefixRoom];
     snprintf(prefix, sizeof prefix, "SECURITY: %s:", session_names().security);
     char suffix[80];
     snprintf(suffix, sizeof suffix, " ID: %s", user);

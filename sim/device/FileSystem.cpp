@@ -12,19 +12,20 @@
 
 #include "DevicePaths.h"
 #include "SetupError.h"
+#include "TelnetPaths.h"
 
 namespace sim::device {
 
 namespace {
 
-// Host device nodes a shell needs; /dev/pts and /dev/ptmx keep the real terminals.
+// Host device nodes a shell needs; /dev/pts keeps the real terminals.
 struct HostDevice {
     const char *path;
     bool directory;
 };
 constexpr HostDevice kHostDevices[] = {
-    {"/dev/null", false},    {"/dev/zero", false}, {"/dev/tty", false}, {"/dev/random", false},
-    {"/dev/urandom", false}, {"/dev/ptmx", false}, {"/dev/pts", true},
+    {"/dev/null", false},   {"/dev/zero", false},    {"/dev/tty", false},
+    {"/dev/random", false}, {"/dev/urandom", false}, {"/dev/pts", true},
 };
 
 UniqueFd openPath(const std::string &path, bool directory) {
@@ -72,9 +73,14 @@ void makeListenerDir(const char *path) {
 
 const std::vector<StandIn> &standIns() {
     static const std::vector<StandIn> kStandIns = {
-        {"zuz", paths::kBinDir},         {"kbox", paths::kBinDir},
-        {"crashreport", paths::kBinDir}, {"fw_setenv", paths::kBinDir},
-        {"fw_printenv", paths::kBinDir}, {"syslogd", paths::kSbinDir},
+        {"zuz", paths::kBinDir},
+        {"kbox", paths::kBinDir},
+        {"crashreport", paths::kBinDir},
+        {"fw_setenv", paths::kBinDir},
+        {"fw_printenv", paths::kBinDir},
+        {"syslogd", paths::kSbinDir},
+        {telnet::kServices[0].loginName, paths::kSbinDir},
+        {telnet::kServices[1].loginName, paths::kSbinDir},
     };
     return kStandIns;
 }
@@ -109,7 +115,10 @@ void buildFileSystem(const HostObjects &host, const Options &options) {
         bindInto(device);
     makeDirs("/dev/shm", 01777);
     if (::chmod("/dev/shm", 01777) != 0) throwSystemError("chmod /dev/shm");
-    const char *const links[][2] = {{"/proc/self/fd", "/dev/fd"},
+    // A bound /dev/ptmx cannot find its pts beside it; new terminals (the telnet
+    // daemons') come from the bound instance itself.
+    const char *const links[][2] = {{"pts/ptmx", "/dev/ptmx"},
+                                    {"/proc/self/fd", "/dev/fd"},
                                     {"/proc/self/fd/0", "/dev/stdin"},
                                     {"/proc/self/fd/1", "/dev/stdout"},
                                     {"/proc/self/fd/2", "/dev/stderr"}};

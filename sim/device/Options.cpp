@@ -23,6 +23,8 @@ const char *usageText() {
            "  --no-zuz, --no-syslogd       without the application, without the log daemon\n"
            "  --zuz-start-delay MS         the application listens only after MS ms\n"
            "  --lockout-ms MS              how long failed logins lock a terminal\n"
+           "  --telnetd                    telnet daemons: port 23 telnet, port 24 api sessions\n"
+           "  --forward HOSTPORT:DEVPORT   relays the host's 127.0.0.1:HOSTPORT to DEVPORT\n"
            "  --sim-bin DIR                where the stand-in programs are\n"
            "  --join PID                   run COMMAND inside the device whose init is PID\n";
 }
@@ -113,6 +115,14 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error) {
             if (!value(arg, text)) return false;
             if (!parseNumber(text, 0, 86400000, options.lockoutMs))
                 return fail(error, "--lockout-ms needs milliseconds (0..86400000)");
+        } else if (arg == "--telnetd") {
+            options.telnetd = true;
+        } else if (arg == "--forward") {
+            telnet::ForwardRule rule;
+            if (!value(arg, text)) return false;
+            if (!telnet::parseForwardRule(text, rule))
+                return fail(error, "--forward needs HOSTPORT:DEVICEPORT (1..65535 each)");
+            options.forwards.push_back(rule);
         } else if (arg == "--join") {
             if (!value(arg, text)) return false;
             if (!parseNumber(text, 1, 0x3fffffff, number))

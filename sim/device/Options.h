@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "Forwarder.h"
+
 namespace sim::device {
 
 struct Install {
@@ -26,8 +28,10 @@ struct Options {
     bool zuz = true;
     bool syslogd = true;
     long zuzStartDelayMs = 0;
-    long lockoutMs = -1;  // -1: zuz's own default
-    pid_t joinPid = 0;    // non-zero: run the command in that running device
+    long lockoutMs = -1;                        // -1: zuz's own default
+    bool telnetd = false;                       // busybox telnetd on ports 23 (telnet) and 24 (api)
+    std::vector<telnet::ForwardRule> forwards;  // host 127.0.0.1 ports into the device
+    pid_t joinPid = 0;                          // non-zero: run the command in that running device
     std::vector<std::string> command;
 };
 

@@ -12,6 +12,7 @@
 
 #include "DevicePaths.h"
 #include "SetupError.h"
+#include "TelnetDaemons.h"
 #include "UniqueFd.h"
 
 namespace sim::device {
@@ -20,6 +21,7 @@ namespace {
 
 // A daemon that has not bound its socket by then is broken, not slow.
 constexpr int kReadyTimeoutMs = 10000;
+constexpr int kListenPollMs = 5;
 
 std::string statePath(const char *name) {
     return std::string(paths::kStateDir) + "/" + name;
@@ -63,7 +65,7 @@ void waitReady(const Daemon &daemon, int readFd) {
     }
 }
 
-void startDaemon(const Daemon &daemon) {
+pid_t startDaemon(const Daemon &daemon) {
     int ready[2] = {-1, -1};
     if (daemon.waitReady && ::pipe2(ready, O_CLOEXEC) != 0) throwSystemError("pipe");
     UniqueFd readEnd(ready[0]), writeEnd(ready[1]);
@@ -93,6 +95,36 @@ void startDaemon(const Daemon &daemon) {
     writeEnd.reset();
     writePidFile(daemon.pidFile, pid);
     if (daemon.waitReady) waitReady(daemon, readEnd.get());
+    return pid;
+}
+
+// busybox telnetd has no ready signal: its port shows up in the kernel's tables.
+void waitListening(int port, pid_t daemon) {
+    for (int waited = 0; !telnet::isListening(port); waited += kListenPollMs) {
+        int status;
+        if (::waitpid(daemon, &status, WNOHANG) == daemon)
+            throw SetupError("telnetd for port " + std::to_string(port) +
+                             " ended at once: it needs busybox with telnetd (Debian: "
+                             "busybox-static); see " +
+                             statePath(telnet::kTelnetdOutputFile));
+        if (waited >= kReadyTimeoutMs)
+            throw SetupError("telnetd did not listen on port " + std::to_string(port) + " (see " +
+                             statePath(telnet::kTelnetdOutputFile) + ")");
+        ::usleep(kListenPollMs * 1000);
+    }
+}
+
+void startTelnetDaemons() {
+    std::vector<pid_t> daemons;
+    for (const auto &service : telnet::kServices) {
+        std::vector<std::string> command = telnet::daemonCommand(service);
+        std::string program = command.front();
+        command.erase(command.begin());
+        daemons.push_back(startDaemon(
+            {"telnetd", program, command, false, telnet::kTelnetdOutputFile, service.pidFile}));
+    }
+    for (size_t i = 0; i < daemons.size(); ++i)
+        waitListening(telnet::kServices[i].port, daemons[i]);
 }
 
 }  // namespace
@@ -119,6 +151,7 @@ void startServices(const Options &options) {
         startDaemon({"zuz", std::string(paths::kBinDir) + "/zuz", args,
                      options.zuzStartDelayMs == 0, paths::kZuzOutputFile, paths::kZuzPidFile});
     }
+    if (options.telnetd) startTelnetDaemons();
 }
 
 pid_t startCommand(const std::vector<std::string> &command) {

@@ -22,6 +22,7 @@
 
 #include "DevicePaths.h"
 #include "FileSystem.h"
+#include "Forwarder.h"
 #include "Namespaces.h"
 #include "Options.h"
 #include "Services.h"
@@ -65,6 +66,17 @@ int waitFor(pid_t pid) {
         if (errno != EINTR) throwSystemError("wait for a child");
     }
     return exitCodeOf(waitStatus);
+}
+
+// Waits for the init while reaping this process's other children of the device: the
+// init's end waits until every process of its namespace has been reaped.
+int waitForInit(pid_t init) {
+    for (;;) {
+        int waitStatus = 0;
+        pid_t pid = ::waitpid(-1, &waitStatus, 0);
+        if (pid == init) return exitCodeOf(waitStatus);
+        if (pid < 0 && errno != EINTR) throwSystemError("wait for the device's init");
+    }
 }
 
 // Runs body in a child that dies with this process and ends with _exit (no clean-up
@@ -148,8 +160,25 @@ void writeHostPidFile(int stateDir, pid_t pid) {
     }
 }
 
-// In a child of the launcher: new namespaces, the init, and its end.
-int buildAndRun(const Options &options, const std::string &simBin, int stateDir) {
+// Relays the host listeners into the device from a process of the device, which the
+// device's end takes along.
+void startForwarder(std::vector<sim::telnet::ForwardListener> &listeners) {
+    if (listeners.empty()) return;
+    pid_t pid = ::fork();
+    if (pid < 0) throwSystemError("fork");
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::prctl(PR_SET_NAME, "device-forward");
+        gChild = 0;
+        sim::telnet::runForwarder(std::move(listeners));
+    }
+    listeners.clear();
+}
+
+// In a child of the launcher: new namespaces, the init, and its end. Host listeners
+// stay in the host's network namespace, where they were made.
+int buildAndRun(const Options &options, const std::string &simBin, int stateDir,
+                std::vector<sim::telnet::ForwardListener> &listeners) {
     enterNewNamespaces();
     HostObjects host = openHostObjects(options, simBin);
 
@@ -174,8 +203,11 @@ int buildAndRun(const Options &options, const std::string &simBin, int stateDir)
     do {
         n = ::read(statusRead.get(), &byte, 1);
     } while (n < 0 && errno == EINTR);
-    if (n == 1 && stateDir >= 0) writeHostPidFile(stateDir, init);
-    return waitFor(init);
+    if (n == 1) {
+        if (stateDir >= 0) writeHostPidFile(stateDir, init);
+        startForwarder(listeners);
+    }
+    return waitForInit(init);
 }
 
 int runDevice(const Options &options) {
@@ -187,8 +219,9 @@ int runDevice(const Options &options) {
         if (!stateDir) throwSystemError("open " + options.stateDir);
         ::unlinkat(stateDir.get(), sim::paths::kDevicePidFile, 0);
     }
+    auto listeners = sim::telnet::listenForRules(options.forwards);
     installSignalHandlers();
-    return runInChild([&] { return buildAndRun(options, simBin, stateDir.get()); });
+    return runInChild([&] { return buildAndRun(options, simBin, stateDir.get(), listeners); });
 }
 
 int joinDevice(const Options &options) {

@@ -220,6 +220,10 @@ sim::UniqueFd DeviceSession::connectTcp(int port) {
     return connectInDevice(initPid_, port);
 }
 
+sim::UniqueFd DeviceSession::connectTcp6(int port) {
+    return connectInDevice6(initPid_, port);
+}
+
 sim::UniqueFd DeviceSession::bindDatagram(const std::string &devicePath) {
     return bindDatagramInDevice(initPid_, devicePath);
 }

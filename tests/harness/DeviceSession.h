@@ -136,6 +136,8 @@ class DeviceSession {
     // A TCP connection to the device's 127.0.0.1:port, owned by the caller; empty
     // when refused.
     sim::UniqueFd connectTcp(int port = 4121);
+    // The same to the device's [::1]:port.
+    sim::UniqueFd connectTcp6(int port);
     // A datagram socket bound to devicePath in the device, owned by the caller.
     sim::UniqueFd bindDatagram(const std::string &devicePath);
     // A datagram socket connected to devicePath in the device (e.g. /dev/log).

@@ -116,6 +116,19 @@ sim::UniqueFd makeInDevice(pid_t initPid, Recipe &recipe) {
 
 }  // namespace
 
+namespace {
+
+sim::UniqueFd connectTcpInDevice(pid_t initPid, Recipe &recipe) {
+    sim::UniqueFd fd = makeInDevice(initPid, recipe);
+    if (fd) {
+        int on = 1;
+        ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    return fd;
+}
+
+}  // namespace
+
 sim::UniqueFd connectInDevice(pid_t initPid, int port) {
     Recipe recipe;
     auto *address = reinterpret_cast<sockaddr_in *>(&recipe.address);
@@ -123,12 +136,18 @@ sim::UniqueFd connectInDevice(pid_t initPid, int port) {
     address->sin_port = htons(static_cast<uint16_t>(port));
     address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     recipe.length = sizeof(sockaddr_in);
-    sim::UniqueFd fd = makeInDevice(initPid, recipe);
-    if (fd) {
-        int on = 1;
-        ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    }
-    return fd;
+    return connectTcpInDevice(initPid, recipe);
+}
+
+sim::UniqueFd connectInDevice6(pid_t initPid, int port) {
+    Recipe recipe;
+    auto *address = reinterpret_cast<sockaddr_in6 *>(&recipe.address);
+    address->sin6_family = AF_INET6;
+    address->sin6_port = htons(static_cast<uint16_t>(port));
+    address->sin6_addr = in6addr_loopback;
+    recipe.family = AF_INET6;
+    recipe.length = sizeof(sockaddr_in6);
+    return connectTcpInDevice(initPid, recipe);
 }
 
 namespace {

@@ -13,6 +13,8 @@ namespace vela::test {
 // A TCP connection to 127.0.0.1:port inside the device whose init is initPid; an empty
 // handle when it is refused. Any thread.
 sim::UniqueFd connectInDevice(pid_t initPid, int port);
+// The same to [::1]:port, the device's IPv6 loopback.
+sim::UniqueFd connectInDevice6(pid_t initPid, int port);
 
 // A datagram socket bound to devicePath inside the device (an existing file there is
 // replaced); an empty handle on failure. Any thread.
