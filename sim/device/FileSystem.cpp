@@ -42,9 +42,11 @@ void makeDirs(const std::string &path, mode_t mode) {
     }
 }
 
+// Creates an empty file; an existing one (possibly a bound host program, which must
+// never be opened for writing) is left alone.
 void makeFile(const std::string &path, mode_t mode) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, mode));
-    if (!fd) throwSystemError("create " + path);
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!fd && errno != EEXIST) throwSystemError("create " + path);
 }
 
 void bindInto(const BindSource &source) {
