@@ -1,0 +1,82 @@
+// The benchmarks that run inside a simulated device, side by side with their raw
+// baselines, and what they share. Everything here is for the driver's main thread; the
+// programs returned are the caller's.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Figure.h"
+#include "PtyProgram.h"
+
+namespace vela::bench {
+
+struct Context {
+    std::string results;   // the results file, appended to
+    std::string programs;  // directory of the raw programs and vela_bench_alloc in the device
+    std::string vela;      // the shell's path in the device
+    bool quick = false;    // small counts: checks that everything runs, measures little
+    // Rounds of each side-by-side measurement: the shell and its baseline take turns, each
+    // round doing a share of the work, so that both meet the same background load.
+    int rounds = 20;
+
+    std::string program(const char *name) const { return programs + "/" + name; }
+    void record(const Figure &figure) const { appendFigure(results, figure); }
+};
+
+// Text that ends the output of a throughput run.
+inline constexpr const char *kEndMarker = "bench-end-of-output";
+// What the application sends to a session's listener once it has registered it.
+inline constexpr const char *kRegisteredNotice = "bench: registered";
+
+// ---- the device (DeviceControl.cpp)
+// zuz's rules for every benchmark: bench commands answered with "R: 0" and nothing else,
+// and the registration notice.
+void writeZuzRules();
+// Stores a device setting through the application. Throws std::runtime_error.
+void setDeviceSetting(const std::string &name, const std::string &value);
+// Starts the shell with session type type on a fresh pty; returns once its command loop
+// has answered an empty line with the prompt. Throws std::runtime_error.
+std::unique_ptr<PtyProgram> startShell(const Context &ctx, const std::string &type);
+// Starts a raw program on a fresh pty; returns once it said "ready".
+std::unique_ptr<PtyProgram> startRaw(const Context &ctx, const char *name,
+                                     const std::vector<std::string> &arguments);
+
+// One run of a measurement: its figure and the CPU time the measured program used per
+// unit of work (all its threads), in microseconds; NaN when unknown.
+struct Measure {
+    double value;
+    double cpuMicros;
+};
+// The rounds of one side: the best one, the least disturbed by whatever else the machine
+// runs, and the median of the figures.
+struct Rounds {
+    Measure best;
+    double median;
+};
+struct SideBySide {
+    Rounds shell;
+    Rounds baseline;
+};
+// higherIsBetter: rates keep their highest round as the best, times their lowest.
+Rounds summarize(const std::vector<Measure> &runs, bool higherIsBetter);
+// Runs shell and baseline alternately, rounds times each.
+SideBySide alternate(int rounds, bool higherIsBetter, const std::function<Measure()> &shell,
+                     const std::function<Measure()> &baseline);
+// CPU time used so far by every thread of process pid, in seconds; NaN when unreadable.
+double cpuSeconds(pid_t pid);
+// "best of N rounds (medians: vela X, raw Y); CPU per UNIT: vela A us, raw B us".
+std::string roundsNote(const SideBySide &r, int rounds, const char *unit);
+
+// ---- the benchmarks; each records its figures, throws std::runtime_error on failure
+void runCommandRoundTrip(const Context &ctx);   // 1
+void runApplicationOutput(const Context &ctx);  // 2
+void runLiveLog(const Context &ctx);            // 3
+void runPasteImport(const Context &ctx);        // 4
+void runAllocations(const Context &ctx);        // 6
+void runMemory(const Context &ctx);             // 7
+void runStartup(const Context &ctx);            // 8
+
+}  // namespace vela::bench

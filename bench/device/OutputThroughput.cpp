@@ -1,0 +1,134 @@
+// 2 and 3: lines delivered to a session's listener socket, one datagram each, and read
+// from the pty master, against a raw datagram-to-pty forwarder fed the same datagrams.
+//   2: application output on the API listener, as the API event reader shows it;
+//   3: system-log lines on the log listener, through the log monitor's filters.
+#include <stdexcept>
+#include <thread>
+
+#include "Datagrams.h"
+#include "Driver.h"
+
+namespace vela::bench {
+namespace {
+
+constexpr const char *kRawOutputPath = "/tmp/bench-raw-output";
+
+// Lines per second from the first send to the end marker on the terminal.
+Measure linesPerSecond(PtyProgram &program, const std::string &path, const LineBatch &batch) {
+    program.discardOutput();
+    bool sent = false;  // written by the sender, read after it has been joined
+    const double cpu0 = cpuSeconds(program.pid());
+    const auto t0 = Clock::now();
+    std::thread sender([&] { sent = sendBatch(path, batch); });
+    size_t shown = 0;
+    try {
+        shown = program.drainUntil(kEndMarker, std::chrono::seconds(120));
+    } catch (...) {
+        sender.join();
+        throw;
+    }
+    const auto t1 = Clock::now();
+    const double cpu1 = cpuSeconds(program.pid());
+    sender.join();
+    if (!sent) throw std::runtime_error("the lines could not all be sent to " + path);
+    // Every line reaches the terminal with at least its own bytes.
+    if (shown < batch.bytes())
+        throw std::runtime_error("lines went missing on the way to the terminal via " + path);
+    const double lines = static_cast<double>(batch.size());
+    return {lines / secondsBetween(t0, t1), (cpu1 - cpu0) / lines * 1e6};
+}
+
+std::string apiListener(const PtyProgram &shell) {
+    return "/tmp/apiasynclisteners/vela" + shell.slaveLeaf();
+}
+
+std::string lineNote(size_t perRound, const Context &ctx, const SideBySide &r) {
+    return std::to_string(perRound * static_cast<size_t>(ctx.rounds)) +
+           " lines, one datagram each; " + roundsNote(r, ctx.rounds, "line");
+}
+
+}  // namespace
+
+void runApplicationOutput(const Context &ctx) {
+    const size_t count = (ctx.quick ? 2000 : 100000) / static_cast<size_t>(ctx.rounds);
+    const LineBatch lines50 = makeLines(count, 50, "event", kEndMarker);
+    const LineBatch lines200 = makeLines(count, 200, "event", kEndMarker);
+    struct Case {
+        const char *id;
+        const LineBatch &lines;
+        bool cr;
+        const char *what;
+    };
+    const Case cases[] = {
+        {"2a", lines50, false, "application output, 50-byte lines, telnet session"},
+        {"2b", lines50, true, "application output, 50-byte lines, CR inserted (eol False)"},
+        {"2c", lines200, false, "application output, 200-byte lines, telnet session"},
+        {"2d", lines200, true, "application output, 200-byte lines, CR inserted (eol False)"},
+    };
+    // Later benchmarks start sessions with the default line end, whatever happens here.
+    struct RestoreLineEnd {
+        ~RestoreLineEnd() {
+            try {
+                setDeviceSetting("eol", "True");
+            } catch (...) {
+            }
+        }
+    } restore;
+    for (bool cr : {false, true}) {
+        // The line end is read once, at the shell's start.
+        setDeviceSetting("eol", cr ? "False" : "True");
+        auto shell = startShell(ctx, "telnet");
+        std::vector<std::string> rawArguments = {kRawOutputPath};
+        if (cr) rawArguments.push_back("--cr");
+        auto raw = startRaw(ctx, "raw_forwarder", rawArguments);
+        for (const Case &c : cases) {
+            if (c.cr != cr) continue;
+            SideBySide r = alternate(
+                ctx.rounds, true,
+                [&] { return linesPerSecond(*shell, apiListener(*shell), c.lines); },
+                [&] { return linesPerSecond(*raw, kRawOutputPath, c.lines); });
+            ctx.record({c.id, c.what, "lines/s", r.shell.best.value, r.baseline.best.value,
+                        "ratio>=0.8", lineNote(count, ctx, r)});
+        }
+    }
+    setDeviceSetting("eol", "True");  // the api session below takes the default line end
+
+    // An api session also mirrors every line to the system log.
+    auto shell = startShell(ctx, "api");
+    auto raw = startRaw(ctx, "raw_forwarder", {kRawOutputPath});
+    SideBySide r = alternate(
+        ctx.rounds, true, [&] { return linesPerSecond(*shell, apiListener(*shell), lines50); },
+        [&] { return linesPerSecond(*raw, kRawOutputPath, lines50); });
+    ctx.record({"2e", "application output, 50-byte lines, api session (each line also logged)",
+                "lines/s", r.shell.best.value, r.baseline.best.value, "ratio>=0.8",
+                lineNote(count, ctx, r) + "; syslogd's work on the records not counted"});
+}
+
+void runLiveLog(const Context &ctx) {
+    const size_t count = (ctx.quick ? 2000 : 100000) / static_cast<size_t>(ctx.rounds);
+    constexpr const char *kRawLogPath = "/tmp/bench-raw-log";
+    auto shell = startShell(ctx, "telnet");
+    // Ten show filters, of which only the last one occurs in the lines, and ten cull filters
+    // that never occur: every line passes, after the most filter work there can be.
+    shell->typeShort("show add sip: h323: video: audio: camera: network: dhcp: ntp: web: zuz:\r");
+    shell->typeShort("\r");
+    shell->waitFor("-> ");
+    shell->typeShort(
+        "cull add keepalive heartbeat debug-noise poll: stats: snmp: upnp: mdns: lldp: "
+        "watchdog\r");
+    shell->typeShort("\r");
+    shell->waitFor("-> ");
+    // The layout syslogd sends: date field, time field, level word, message.
+    const LineBatch lines =
+        makeLines(count, 100, "2026-12-05 19:53:21 info zuz: call status", kEndMarker);
+    const std::string logListener = "/tmp/sysloglisteners/vela" + shell->slaveLeaf();
+    auto raw = startRaw(ctx, "raw_forwarder", {kRawLogPath});
+    SideBySide r = alternate(
+        ctx.rounds, true, [&] { return linesPerSecond(*shell, logListener, lines); },
+        [&] { return linesPerSecond(*raw, kRawLogPath, lines); });
+    ctx.record({"3a", "live log, 100-byte lines, 10 show and 10 cull filters, telnet session",
+                "lines/s", r.shell.best.value, r.baseline.best.value, "ratio>=0.8",
+                lineNote(count, ctx, r) + "; every line passes the filters"});
+}
+
+}  // namespace vela::bench

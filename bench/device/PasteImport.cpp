@@ -1,0 +1,104 @@
+// 4: a directory file pasted into a telnet session between "importdirectory" and
+// "importcomplete", stored under /tmp/webdata and handed to the application, against a raw
+// program that reads the same paste from its pty into a file and makes the same hand-over.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "Driver.h"
+
+namespace vela::bench {
+namespace {
+
+constexpr size_t kLineLength = 99;  // characters of a pasted line; stored with a LF
+
+// CSV lines of kLineLength characters, each ended by CR as a terminal sends Enter, filling
+// at most bytes once stored (the shell keeps at most 3 MiB of a paste).
+std::string makePaste(size_t bytes) {
+    std::string paste;
+    std::string line;
+    for (size_t i = 0; (i + 1) * (kLineLength + 1) <= bytes; ++i) {
+        char head[128];
+        std::snprintf(head, sizeof head,
+                      "Entry %06zu,Firstname Lastname %06zu,sip:e%06zu@example.com,+47%08zu,", i, i,
+                      i, i);
+        line.assign(head);
+        for (size_t k = 0; line.size() < kLineLength; ++k)
+            line += static_cast<char>('a' + (i + k) % 26);
+        line.resize(kLineLength);
+        paste += line;
+        paste += '\r';
+    }
+    return paste;
+}
+
+// Bytes the application says it found in the handed-over file.
+long importedBytes(const std::string &output) {
+    size_t at = output.find("imported ");
+    size_t lines = at == std::string::npos ? at : output.find(" lines, ", at);
+    return lines == std::string::npos ? -1 : std::atol(output.c_str() + lines + 8);
+}
+
+Measure shellPaste(PtyProgram &shell, const std::string &paste) {
+    shell.discardOutput();
+    shell.typeShort("importdirectory\r");
+    shell.waitFor("import started");
+    const double cpu0 = cpuSeconds(shell.pid());
+    const auto t0 = Clock::now();
+    shell.type(paste, std::chrono::seconds(300));
+    shell.typeShort("importcomplete\r");
+    shell.waitFor("imported ", std::chrono::seconds(60));
+    shell.waitFor(" bytes");
+    const auto t1 = Clock::now();
+    const double cpu1 = cpuSeconds(shell.pid());
+    if (importedBytes(shell.output()) != static_cast<long>(paste.size()))
+        throw std::runtime_error("the shell stored another size than pasted");
+    const double mb = static_cast<double>(paste.size()) / 1e6;
+    return {mb / secondsBetween(t0, t1), (cpu1 - cpu0) / mb * 1e6};
+}
+
+Measure rawPaste(const Context &ctx, const std::string &paste, bool echo) {
+    std::vector<std::string> arguments = {"/tmp/webdata/raw.csv"};
+    if (echo) arguments.push_back("--echo");
+    auto raw = startRaw(ctx, "raw_paste", arguments);
+    const double cpu0 = cpuSeconds(raw->pid());
+    const auto t0 = Clock::now();
+    raw->type(paste, std::chrono::seconds(300));
+    raw->typeShort("importcomplete\r");
+    raw->waitFor("raw import done", std::chrono::seconds(60));
+    const auto t1 = Clock::now();
+    const double mb = static_cast<double>(paste.size()) / 1e6;
+    return {mb / secondsBetween(t0, t1), (cpuSeconds(raw->pid()) - cpu0) / mb * 1e6};
+}
+
+}  // namespace
+
+void runPasteImport(const Context &ctx) {
+    const std::string paste = makePaste(ctx.quick ? 256 * 1024 : 3 * 1024 * 1024);
+    const int rounds = std::max(3, ctx.rounds / 2);  // each round pastes the whole file
+    const std::string note = std::to_string(paste.size()) + " bytes in lines of " +
+                             std::to_string(kLineLength) + " characters";
+    ::mkdir("/tmp/webdata", 0755);
+    auto shell = startShell(ctx, "telnet");
+    std::vector<Measure> shellRuns, rawRuns, echoRuns;
+    for (int i = 0; i < rounds; ++i) {
+        shellRuns.push_back(shellPaste(*shell, paste));
+        rawRuns.push_back(rawPaste(ctx, paste, false));
+        echoRuns.push_back(rawPaste(ctx, paste, true));
+    }
+    const Rounds shellRounds = summarize(shellRuns, true);
+    const SideBySide plain{shellRounds, summarize(rawRuns, true)};
+    const SideBySide echoed{shellRounds, summarize(echoRuns, true)};
+    ctx.record({"4a", "paste import into /tmp/webdata, telnet session", "MB/s",
+                plain.shell.best.value, plain.baseline.best.value, "ratio>=0.8",
+                note + "; the raw reader does not echo; " + roundsNote(plain, rounds, "MB")});
+    ctx.record(
+        {"4b", "paste import, against a raw reader that echoes what it reads", "MB/s",
+         echoed.shell.best.value, echoed.baseline.best.value, "report",
+         note + "; the shell echoes every byte, as typed; " + roundsNote(echoed, rounds, "MB")});
+}
+
+}  // namespace vela::bench

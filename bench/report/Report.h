@@ -1,0 +1,31 @@
+// The benchmark report: the figures with their ratios and verdicts, as a table for people
+// and as JSON for programs. Pure functions of their arguments; any thread.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "Figure.h"
+
+namespace vela::bench {
+
+enum class Verdict { Met, Missed, Reported, Failed };
+
+// shell / baseline, or NaN when either is missing.
+double ratioOf(const Figure &figure);
+// Judges the figure by its target ("ratio<=X", "ratio>=X", "value<=X", "value==X",
+// "report"); a value==X target is met within 0.005, so allocation counts below one per 200
+// lines read as none. An unknown target reports.
+Verdict verdictOf(const Figure &figure);
+// "1a" < "1b" < "2a" < "10a": by the leading number, then by the rest.
+bool idLess(const std::string &a, const std::string &b);
+
+// The table, one row per figure, in the given order.
+void printTable(std::ostream &out, const std::vector<Figure> &figures);
+// The JSON document: machine, then every figure with ratio and verdict.
+void writeJson(std::ostream &out, const std::vector<Figure> &figures, const std::string &machine);
+// Text as a JSON string literal, quotes included.
+std::string jsonString(const std::string &text);
+
+}  // namespace vela::bench
