@@ -1,9 +1,7 @@
 // The editor's keys, escape sequences and line ends, byte for byte on a real pty.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
-#include "editor_fixture.h"
+#include "pty_session.h"
 
 namespace cle_test {
 namespace {
@@ -32,73 +30,36 @@ const std::vector<Step> kKeyTable = {
 };
 // clang-format on
 
+// With the driver's other thread printing too: its text never lands inside an echo.
 TEST(EditorKeys, EveryKeyEchoesExactly) {
-    auto s = start({{"--callbacks", "--prompt", "> "}});
-    EXPECT_EQ(s->echo_through(1), "> ");
-    run_steps(*s, kKeyTable);
-    s->type("\r");  // arrives as LF: the terminal still maps CR to NL
-    expect_line(s->report(), 0, "q");
-    EXPECT_EQ(s->take_echo(), "\n");
-}
-
-// Text of the driver's other thread may only come before an echo, never inside it.
-std::string without_leading_bg(std::string echo) {
-    while (echo.rfind("<bg>", 0) == 0)
-        echo.erase(0, 4);
-    return echo;
-}
-
-TEST(EditorKeys, OtherPrintersNeverLandInsideAnEcho) {
-    auto s = start({{"--callbacks", "--bg-printer", "--prompt", "> "}});
-    EXPECT_EQ(without_leading_bg(s->echo_through(1)), "> ");
-    for (const Step &step : kKeyTable) {
-        EXPECT_EQ(testing::PrintToString(without_leading_bg(s->key(step.keys))),
-                  testing::PrintToString(step.echo));
+    for (const bool printer : {false, true}) {
+        SCOPED_TRACE(printer ? "with a background printer" : "alone");
+        PtyOptions o{{"--callbacks", "--prompt", "> "}};
+        if (printer) o.args.push_back("--bg-printer");
+        auto s = start(o);
+        run_steps(*s, {{"", "> "}});  // the prompt
+        run_steps(*s, kKeyTable);
+        if (printer) continue;
+        s->type("\r");  // arrives as LF: the terminal still maps CR to NL
+        expect_line(s->report(), 0, "q");
+        EXPECT_EQ(s->take_echo(), "\n");
     }
 }
 
-TEST(EditorKeys, WithoutPromptHomeIsColumnZero) {
-    auto s = start({{"--callbacks"}});
-    run_steps(*s, {{"a", "a"},
-                   {"b", "b"},
-                   {"\x01", "\r"},
-                   {"\x06", "\x1b[1C"},
-                   {"\x05", "\rab"},
-                   {"\x02", "\b"},
-                   {"\x03", "\r\x1b[J"}});
-    s->type("\r");
-    expect_line(s->report(), 0, "");
-}
-
-TEST(EditorKeys, PromptIsWrittenUnchanged) {
-    auto s = start({{"--callbacks", "--prompt", "%s%n%d%%> "}});
-    EXPECT_EQ(s->echo_through(1), "%s%n%d%%> ");
-}
-
-TEST(EditorKeys, WithoutCallbacksTheEditorWorksAlike) {
-    auto s = start({{"--prompt", "> "}});
-    s->type("ab\x02X\r");
-    const Report r = s->report();
-    EXPECT_EQ(r.line(), "aXb");
-    EXPECT_EQ(r.num("locks"), 0);
-    EXPECT_EQ(s->take_echo_quiet(), "> ab\bXb\r\x1b[4C\n");
-}
-
-std::vector<Step> typed(const std::string &text) {
-    std::vector<Step> steps;
-    for (const char c : text)
-        steps.push_back({std::string(1, c), std::string(1, c)});
-    return steps;
-}
-
-TEST(EditorKeys, WrappedLineOnANarrowWindow) {
-    PtyOptions o{{"--callbacks", "--prompt", "> "}};
-    o.cols = 10;
-    auto s = start(o);
-    s->echo_through(1);
-    run_steps(*s, typed("abcdefg"));
+// Prompts, narrow windows and recalled lines: the echo of each key, then Enter.
+TEST(EditorKeys, Scenarios) {
+    struct Scenario {
+        const char *name;
+        std::vector<std::string> args;
+        unsigned short cols;
+        std::vector<Step> steps;  // the first one's echo is the prompt
+        std::string line, end;    // returned, and the echo of Enter
+    };
+    std::vector<Step> wrapped = {{"", "> "}};
+    for (const char c : std::string("abcdefg"))
+        wrapped.push_back({std::string(1, c), std::string(1, c)});
     // clang-format off
-    run_steps(*s, {
+    wrapped.insert(wrapped.end(), {
         {"h", "h \b"},                                  // filled the row: forced wrap
         {"i", "i"}, {"\x7f", "\b\x1b[J"},
         {"\x7f", "\r\x1b[1A\x1b[9C\x1b[J"},             // back to the row above
@@ -111,32 +72,53 @@ TEST(EditorKeys, WrappedLineOnANarrowWindow) {
         {"\x7f", "\b\x1b[JbcdefZ12 \r\x1b[1A\x1b[2C"},  // tail ends at the margin
         {"\x05", "\r> bcdefZ12 \b"}, {"3", "3"}, {"\x01", "\r\x1b[1A\x1b[2C"},
     });
+    const Scenario scenarios[] = {
+        {"a wrapped line on a narrow window", {"--prompt", "> "}, 10, wrapped, "bcdefZ123",
+         "\x1b[1B\n"},  // the line ends below its last row, not inside it
+        {"without a prompt home is column 0", {}, 80,
+         {{"a", "a"}, {"b", "b"}, {"\x01", "\r"}, {"\x06", "\x1b[1C"}, {"\x05", "\rab"},
+          {"\x02", "\b"}, {"\x03", "\r\x1b[J"}}, "", "\n"},
+        {"the prompt is written unchanged", {"--prompt", "%s%n%d%%> "}, 80,
+         {{"", "%s%n%d%%> "}}, "", "\n"},
+        {"a prompt that fills the row", {"--prompt", "0123456789"}, 10,
+         {{"", "0123456789 \b"}, {"a", "a"}, {"\x01", "\r"}, {"b", "ba\r\x1b[1C"},
+          {"\x03", "\r\x1b[J"}}, "", "\n"},
+        {"a recalled line is cut to fit", {"--max", "6", "--history", "abc\tdefghij"}, 80,
+         {{"\x1b[A", "\x1b[Jabcde"}, {"x", "\a"}}, "abcde", "\n"},
+    };
     // clang-format on
-    s->type("\r");  // the line ends below its last row, not inside it
-    expect_line(s->report(), 0, "bcdefZ123");
-    EXPECT_EQ(s->take_echo(), "\x1b[1B\n");
+    for (const Scenario &sc : scenarios) {
+        SCOPED_TRACE(sc.name);
+        PtyOptions o{sc.args};
+        o.args.push_back("--callbacks");
+        o.cols = sc.cols;
+        auto s = start(o);
+        run_steps(*s, sc.steps);
+        s->type("\r");
+        const Report r = s->report();
+        expect_line(r, 0, sc.line);
+        EXPECT_EQ(s->echo_through(r.num("unlocks")), sc.end);
+    }
 }
 
-TEST(EditorKeys, PromptThatFillsTheRow) {
-    PtyOptions o{{"--callbacks", "--prompt", "0123456789"}};
-    o.cols = 10;
-    auto s = start(o);
-    EXPECT_EQ(s->echo_through(1), "0123456789 \b");
-    run_steps(*s, {{"a", "a"}, {"\x01", "\r"}, {"b", "ba\r\x1b[1C"}, {"\x03", "\r\x1b[J"}});
+TEST(EditorKeys, WithoutCallbacksTheEditorWorksAlike) {
+    auto s = start({{"--prompt", "> "}});
+    s->type("ab\x02X\r");
+    const Report r = s->report();
+    EXPECT_EQ(r.line(), "aXb");
+    EXPECT_EQ(r.num("locks"), 0);
+    EXPECT_EQ(s->take_echo(true), "> ab\bXb\r\x1b[4C\n");
 }
 
 TEST(EditorKeys, UpAndDownRecallHistory) {
     auto s = start({{"--callbacks", "--prompt", "> ", "--history", "first", "--history",
                      "second-entry", "--record", "--calls", "2"}});
-    s->echo_through(1);
-    run_steps(*s, {{"a", "a"},
-                   {"b", "b"},
-                   {"\x1b[A", "\r\x1b[2C\x1b[Jsecond-entry"},
-                   {"\x1bOA", "\r\x1b[2C\x1b[Jfirst"},
-                   {"\x1b[A", ""},
-                   {"\x1b[B", "\r\x1b[2C\x1b[Jsecond-entry"},
-                   {"\x1bOB", "\r\x1b[2C\x1b[Jab"},
-                   {"\x1b[B", ""}});
+    // clang-format off
+    run_steps(*s, {{"", "> "}, {"a", "a"}, {"b", "b"},
+                   {"\x1b[A", "\r\x1b[2C\x1b[Jsecond-entry"}, {"\x1bOA", "\r\x1b[2C\x1b[Jfirst"},
+                   {"\x1b[A", ""}, {"\x1b[B", "\r\x1b[2C\x1b[Jsecond-entry"},
+                   {"\x1bOB", "\r\x1b[2C\x1b[Jab"}, {"\x1b[B", ""}});
+    // clang-format on
     s->type("\r");
     const Report first = s->report();
     expect_line(first, 0, "ab");
@@ -146,34 +128,21 @@ TEST(EditorKeys, UpAndDownRecallHistory) {
     expect_line(s->report(), 0, "ab");
 }
 
-TEST(EditorKeys, RecalledLineIsCutToFit) {
-    auto s = start({{"--callbacks", "--max", "6", "--history", "abc\tdefghij"}});
-    run_steps(*s, {{"\x1b[A", "\x1b[Jabcde"}, {"x", "\a"}});
-    s->type("\r");
-    expect_line(s->report(), 0, "abcde");
-}
-
-struct LineEndCase {
-    const char *name;
-    std::vector<std::string> args;
-    bool icrnl;
-    std::string typed, echo;
-    std::vector<std::string> lines;
-};
-
 TEST(EditorKeys, LineEndsByMode) {
+    struct LineEndCase {
+        const char *name;
+        std::vector<std::string> args;
+        bool icrnl;
+        std::string typed, echo;
+        std::vector<std::string> lines;
+    };
     const LineEndCase cases[] = {
         {"default, CR as LF", {}, true, "a\r", "a\n", {"a"}},
         {"default, CR", {}, false, "a\rb\n", "a\r\nb\n", {"a", "b"}},
         {"default, CR LF is two lines", {}, false, "\r\n", "\r\n\n", {"", ""}},
         {"eol_nl_cr", {"--eol-nl-cr"}, true, "a\r\nb\r", "a\n\rb\n\r", {"a", "b"}},
         {"no CR translation", {"--no-cr"}, true, "a\r\nb\r", "a\n\rb\n\r", {"a", "b"}},
-        {"LF CR with translation",
-         {"--eol-nl-cr", "--cr"},
-         false,
-         "a\rb\n",
-         "a\n\rb\n\r",
-         {"a", "b"}},
+        {"LF CR, translated", {"--eol-nl-cr", "--cr"}, false, "a\rb\n", "a\n\rb\n\r", {"a", "b"}},
         {"echo off", {"--echo-off"}, true, "ab\x02X\x01\x03y\r", "", {"y"}},
     };
     for (const auto &c : cases) {
@@ -199,18 +168,18 @@ TEST(EditorKeys, EchoOffStillShowsThePromptAndTheRefresh) {
     s->type("abc\x7f\r");
     expect_line(s->report(), 0, "ab");
     EXPECT_EQ(s->report().text, "F 1");
-    EXPECT_EQ(s->take_echo_quiet(), "p> ab");  // the refresh writes whatever the switch
+    EXPECT_EQ(s->take_echo(true), "p> ab");  // the refresh writes whatever the switch
 }
 
 TEST(EditorKeys, EchoOfABurstIsOutBeforeTheEditorWaits) {
     auto s = start({{"--locks"}});  // no markers: they would flush
     s->type("ab");
-    EXPECT_EQ(s->take_echo_quiet(), "ab");
+    EXPECT_EQ(s->take_echo(true), "ab");
     s->type("c\x1b");  // the echo of c may wait for the next key, but not for the sequence
-    EXPECT_EQ(s->take_echo_quiet(), "c");
+    EXPECT_EQ(s->take_echo(true), "c");
     s->type("[D\r");
     expect_line(s->report(), 0, "abc");
-    EXPECT_EQ(s->take_echo_quiet(), "\b\n");
+    EXPECT_EQ(s->take_echo(true), "\b\n");
 }
 
 TEST(EditorKeys, TerminalModesAndTheirRestoration) {
@@ -221,9 +190,9 @@ TEST(EditorKeys, TerminalModesAndTheirRestoration) {
         o.raw_output = false;
         auto s = start(o);
         const struct termios before = s->initial_modes(), t = s->slave_modes();
-        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG), 0u);
-        EXPECT_EQ(t.c_lflag | ICANON | ECHO | ECHONL | ISIG,
-                  before.c_lflag | ICANON | ECHO | ECHONL | ISIG);
+        const tcflag_t line_modes = ICANON | ECHO | ECHONL | ISIG;
+        EXPECT_EQ(t.c_lflag & line_modes, 0u);
+        EXPECT_EQ(t.c_lflag | line_modes, before.c_lflag | line_modes);
         EXPECT_EQ(t.c_cc[VMIN], 1);
         EXPECT_EQ(t.c_cc[VTIME], 0);
         EXPECT_EQ(t.c_cc[VINTR], 0);
@@ -232,13 +201,9 @@ TEST(EditorKeys, TerminalModesAndTheirRestoration) {
         EXPECT_EQ(t.c_iflag & IGNCR, 0u);
         s->type("a\r");  // CR and LF cross the terminal untranslated when asked
         expect_line(s->report(), 0, "a");
-        EXPECT_EQ(s->take_echo_quiet(), no_cr ? "a\n\r" : "a\r\n");
+        EXPECT_EQ(s->take_echo(true), no_cr ? "a\n\r" : "a\r\n");
         EXPECT_EQ(s->report().text, "C 0");
-        const struct termios after = s->slave_modes();
-        EXPECT_EQ(after.c_lflag, before.c_lflag);
-        EXPECT_EQ(after.c_iflag, before.c_iflag);
-        EXPECT_EQ(after.c_oflag, before.c_oflag);
-        EXPECT_EQ(0, memcmp(after.c_cc, before.c_cc, sizeof after.c_cc));
+        expect_restored(*s);
     }
 }
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "editor_fixture.h"
+#include "pty_session.h"
 
 namespace cle_test {
 namespace {
@@ -26,21 +26,14 @@ double minutes_since(Clock::time_point t) {
 }
 
 TEST(EditorLimits, TypingReportSequence) {
+    // Emptying the line reports nothing.
+    const std::pair<const char *, const char *> calls[] = {
+        {"ab\r", "10"}, {"a\177b\r", "10"}, {"\r", "0"}, {"a\003\177b\003\r", "10"}};
     auto s = start({{"--callbacks", "--calls", "4"}});
-    s->type("ab\r");
-    EXPECT_EQ(s->report().fields.at("typing"), "10");
-    s->type(
-        "a\x7f"
-        "b\r");
-    EXPECT_EQ(s->report().fields.at("typing"), "10");
-    s->type("\r");
-    EXPECT_EQ(s->report().fields.at("typing"), "0");
-    s->type(
-        "a\x03\x7f"
-        "b\x03\r");  // emptying the line reports nothing
-    const Report r = s->report();
-    expect_line(r, 0, "");
-    EXPECT_EQ(r.fields.at("typing"), "10");
+    for (const auto &[typed, typing] : calls) {
+        s->type(typed);
+        EXPECT_EQ(s->report().fields.at("typing"), typing) << testing::PrintToString(typed);
+    }
 }
 
 TEST(EditorLimits, IdleLimitEndsTheCallAndEachByteRestartsIt) {

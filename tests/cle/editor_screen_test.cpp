@@ -2,15 +2,112 @@
 // the screen must show exactly prompt + line, with the cursor on the edit position.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <random>
 #include <sstream>
 
-#include "editor_fixture.h"
-#include "vt100_screen.h"
+#include "pty_session.h"
 
 namespace cle_test {
 namespace {
+
+// A small VT100 screen: enough of the terminal to replay the editor's echo and see what
+// the user sees. Row 0 is the row on which the editor's prompt starts.
+//
+// At the right margin it behaves like a real VT100 (and xterm): a character written in
+// the last column leaves the cursor on that column with a wrap pending; only the next
+// printable character moves to the next row, while CR, BS and cursor moves cancel the
+// pending wrap and act from the last column. A cursor in that state is not "at" the next
+// row: an erase or a move would act on the last column, so the tests demand that the
+// editor never leaves the cursor pending between keys.
+class Vt100Screen {
+  public:
+    explicit Vt100Screen(int cols) : cols_(cols) {}
+
+    int row() const { return row_; }
+    int col() const { return col_; }
+    bool wrap_pending() const { return pending_; }
+    // Rows 0 .. last used, each padded with blanks to the full width.
+    std::vector<std::string> rows() const {
+        std::vector<std::string> out = cells_;
+        out.resize(std::max<size_t>(cells_.size(), lowest_ + 1), std::string(cols_, ' '));
+        return out;
+    }
+    // Everything the model could not follow or that no real screen would allow.
+    const std::string &errors() const { return errors_; }
+
+    void feed(std::string_view bytes) {
+        for (const char c : bytes) {
+            if (!seq_.empty()) {
+                seq_ += c;
+                if (seq_.size() == 2 && c != '[') errors_ += "ESC without [; ";
+                if (seq_.size() > 2 && (c < '0' || c > '9')) {
+                    const std::string digits = seq_.substr(2, seq_.size() - 3);
+                    if (digits.empty() && c != 'J') errors_ += "move without a count; ";
+                    if (!digits.empty() && c == 'J') errors_ += "erase with a count; ";
+                    control(c, std::atoi(digits.c_str()));
+                    seq_.clear();
+                }
+            } else if (c == '\x1b') {
+                seq_.assign(1, c);
+            } else if (c == '\r' || c == '\n' || c == '\b') {
+                if (c == '\r') col_ = 0;
+                if (c == '\n') lowest_ = std::max(lowest_, ++row_);
+                if (c == '\b' && col_ > 0) --col_;
+                pending_ = false;
+            } else if (c >= 0x20 && c <= 0x7e) {
+                put(c);
+            } else if (c != '\a' && c != '\0') {
+                errors_ += "unexpected control byte; ";
+            }
+        }
+    }
+
+  private:
+    char &cell(int r, int c) {
+        if (static_cast<int>(cells_.size()) <= r) cells_.resize(r + 1, std::string(cols_, ' '));
+        return cells_[r][c];
+    }
+    void put(char c) {
+        if (pending_) {
+            col_ = 0;
+            lowest_ = std::max(lowest_, ++row_);
+            pending_ = false;
+        }
+        cell(row_, col_) = c;
+        pending_ = col_ == cols_ - 1;
+        if (!pending_) ++col_;
+    }
+    void control(char final, int n) {
+        n = std::max(n, 1);  // a VT100 reads a count of 0 as 1
+        pending_ = false;
+        if (final == 'A') {
+            if (row_ - n < 0) errors_ += "cursor up above the prompt row; ";
+            row_ = std::max(0, row_ - n);
+        } else if (final == 'B') {
+            // A real screen stops at its last row; moving below what exists is an error.
+            if (row_ + n > lowest_) errors_ += "cursor down below the text; ";
+            row_ = std::min(lowest_, row_ + n);
+        } else if (final == 'C') {
+            col_ = std::min(cols_ - 1, col_ + n);
+        } else if (final == 'J') {
+            for (int c = col_; c < cols_; ++c)
+                cell(row_, c) = ' ';
+            cells_.resize(std::min<size_t>(cells_.size(), row_ + 1));
+        } else {
+            errors_.append("unknown sequence ESC [ ").append(seq_, 2).append("; ");
+        }
+    }
+    int cols_;
+    int row_ = 0, col_ = 0;
+    bool pending_ = false;
+    int lowest_ = 0;  // lowest row the cursor has reached by writing or line feeds
+    std::vector<std::string> cells_;
+    std::string seq_;  // an escape sequence being read
+    std::string errors_;
+};
 
 enum class Kind { Insert, Backspace, Delete, Home, End, Left, Right, Clear, Up, Down };
 

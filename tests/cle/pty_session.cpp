@@ -16,10 +16,16 @@
 namespace cle_test {
 namespace {
 
-constexpr int kPatienceMs = 10000;
-
 void check(bool ok, const char *what) {
     if (!ok) throw std::runtime_error(what);
+}
+
+// Calls step until it returns true; throws after ten seconds.
+template <class Step>
+void patiently(const char *what, Step step) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!step())
+        check(std::chrono::steady_clock::now() < deadline, what);
 }
 
 }  // namespace
@@ -107,23 +113,20 @@ bool PtySession::pump(int timeout_ms, bool writing) {
 }
 
 void PtySession::type(std::string_view bytes) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-    while (!bytes.empty()) {
-        check(std::chrono::steady_clock::now() < deadline, "typing stalled");
+    patiently("typing stalled", [&] {
         const ssize_t n = write(master_, bytes.data(), bytes.size());
         if (n > 0) bytes.remove_prefix(static_cast<size_t>(n));
-        if (!bytes.empty()) pump(5, true);
-    }
+        return bytes.empty() || (pump(5, true), false);
+    });
 }
 
 Report PtySession::report() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
     size_t eol;
-    while ((eol = reports_.find('\n', report_pos_)) == std::string::npos) {
-        check(std::chrono::steady_clock::now() < deadline && !driver_gone_,
-              "no report from the driver");
-        pump(50);
-    }
+    patiently("no report from the driver", [&] {
+        if ((eol = reports_.find('\n', report_pos_)) != std::string::npos) return true;
+        check(!driver_gone_, "the driver is gone");
+        return pump(50), false;
+    });
     Report r;
     r.text = reports_.substr(report_pos_, eol - report_pos_);
     report_pos_ = eol + 1;
@@ -139,11 +142,7 @@ Report PtySession::report() {
 }
 
 std::string PtySession::echo_through(int count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-    while (markers_ < count) {
-        check(std::chrono::steady_clock::now() < deadline, "echo incomplete");
-        pump(50);
-    }
+    patiently("echo incomplete", [&] { return markers_ >= count || (pump(50), false); });
     size_t end = 0;
     for (; taken_ < count; ++end)
         if (echo_[end] == '\0') ++taken_;
@@ -153,23 +152,14 @@ std::string PtySession::echo_through(int count) {
     return out;
 }
 
-std::string PtySession::take_echo() {
+std::string PtySession::take_echo(bool quiet) {
+    while (quiet && pump(100)) {
+    }
     taken_ += static_cast<int>(std::count(echo_.begin(), echo_.end(), '\0'));
     std::string out;
     std::remove_copy(echo_.begin(), echo_.end(), std::back_inserter(out), '\0');
     echo_.clear();
     return out;
-}
-
-std::string PtySession::take_echo_quiet() {
-    while (pump(100)) {
-    }
-    return take_echo();
-}
-
-std::string PtySession::key(std::string_view bytes) {
-    type(bytes);
-    return echo_through(taken_ + 1);
 }
 
 void PtySession::hang_up() {
@@ -184,12 +174,9 @@ struct termios PtySession::slave_modes() const {
 }
 
 int PtySession::wait_exit() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
     int status = 0;
-    while (waitpid(child_, &status, WNOHANG) == 0) {
-        check(std::chrono::steady_clock::now() < deadline, "driver did not exit");
-        pump(20);
-    }
+    patiently("driver did not exit",
+              [&] { return waitpid(child_, &status, WNOHANG) != 0 || (pump(20), false); });
     child_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -1,5 +1,4 @@
-// The live log's filters and layout, on lines as syslogd sends them.
-
+// The live log's filters, layouts and commands, on lines as syslogd sends them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +6,6 @@
 
 #include "log_monitor.h"
 #include "session.h"
-#include "stdout_capture.h"
 
 namespace {
 
@@ -19,96 +17,101 @@ class LogFormat : public ::testing::Test {
     void SetUp() override {
         pthread_mutex_init(&async_stdout_mut, nullptr);
         clear_log_filters();
-        command({"log", "format", "date", "time", "level"});
+        command("log format date time level");
     }
-    // Runs a log command as the dispatcher would; returns what it printed.
-    std::string command(std::vector<std::string> words) {
+    // Runs a "log", "show" or "cull" line as the dispatcher would; what it printed.
+    static std::string command(const std::string &line) {
+        std::vector<std::string> words;
+        for (size_t at = 0, end; at < line.size(); at = end + 1) {
+            end = std::min(line.find(' ', at), line.size());
+            words.push_back(line.substr(at, end - at));
+        }
         std::vector<char *> argv;
         for (std::string &w : words)
             argv.push_back(w.data());
-        StdoutCapture capture;
-        if (words[0] == "log")
-            log_cmd(static_cast<int>(argv.size()), argv.data());
-        else if (words[0] == "show")
-            log_show_cmd(static_cast<int>(argv.size()), argv.data());
-        else
-            log_cull_cmd(static_cast<int>(argv.size()), argv.data());
-        return capture.text();
+        const int argc = static_cast<int>(argv.size());
+        testing::internal::CaptureStdout();
+        (words[0] == "log"    ? log_cmd
+         : words[0] == "show" ? log_show_cmd
+                              : log_cull_cmd)(argc, argv.data());
+        return testing::internal::GetCapturedStdout();
     }
     // What the monitor shows for line, or "<dropped>".
-    std::string shown(const std::string &line) {
+    static std::string shown(const std::string &line) {
         char out[1100];
         return format_log_line(line.c_str(), out, sizeof out) ? out : "<dropped>";
     }
 };
 
 TEST_F(LogFormat, LayoutChoices) {
-    EXPECT_EQ(shown(kLine), kLine);
-    command({"log", "format", "time", "level"});
-    EXPECT_EQ(shown(kLine), kLine.substr(11));
-    command({"log", "format", "date"});
-    EXPECT_EQ(shown(kLine), "2026-12-05 zuz: call started");
-    command({"log", "format"});
-    EXPECT_EQ(shown(kLine), "zuz: call started");
-    command({"log", "format", "Date"});
-    EXPECT_EQ(shown(kLine), "zuz: call started") << "words are case-sensitive";
-    command({"log", "format", "level"});
-    EXPECT_EQ(shown(kLine), "notice zuz: call started");
+    const std::pair<const char *, std::string> cases[] = {
+        {"log format date time level", kLine},
+        {"log format time level", kLine.substr(11)},
+        {"log format time date", "2026-12-05 19:27:22 zuz: call started"},
+        {"log format date", "2026-12-05 zuz: call started"},
+        {"log format", "zuz: call started"},
+        {"log format Date", "zuz: call started"},  // words are case-sensitive
+        {"log format level", "notice zuz: call started"},
+    };
+    for (const auto &[line, layout] : cases) {
+        command(line);
+        EXPECT_EQ(shown(kLine), layout) << line;
+    }
 }
 
 TEST_F(LogFormat, ShortLinesAreShownWholeWhateverTheFilters) {
-    command({"show", "add", "nomatch"});
-    command({"log", "format"});
+    command("show add nomatch");
+    command("log format");
     EXPECT_EQ(shown("short line of 24 chars.."), "short line of 24 chars..");
     EXPECT_EQ(shown("line of twenty-five chars"), "<dropped>");
 }
 
-TEST_F(LogFormat, ShowAndCullFiltersLookOnlyPastTheTimeField) {
-    command({"show", "add", "zuz", "vela"});
+// Show and cull filters look only past the time field; a cull filter wins.
+TEST_F(LogFormat, Filters) {
+    const std::string other = "2026-12-05 19:27:22 notice kernel: ";
+    command("show add zuz vela");
     EXPECT_EQ(shown(kLine), kLine);
-    EXPECT_EQ(shown("2026-12-05 19:27:22 notice kernel: zuz"),
-              "2026-12-05 19:27:22 notice kernel: zuz");
-    EXPECT_EQ(shown("2026-12-05 19:27:22 notice kernel: link up"), "<dropped>");
-    command({"cull", "add", "started"});
-    EXPECT_EQ(shown(kLine), "<dropped>") << "a cull filter wins over a show filter";
-}
-
-TEST_F(LogFormat, TheDateAndTimeFieldsNeverMatch) {
-    command({"show", "add", "19:27"});
+    EXPECT_EQ(shown(other + "zuz"), other + "zuz");
+    EXPECT_EQ(shown(other + "link up"), "<dropped>");
+    command("cull add started");
     EXPECT_EQ(shown(kLine), "<dropped>");
-    EXPECT_EQ(shown("2026-12-05 19:27:22 notice at 19:27"), "2026-12-05 19:27:22 notice at 19:27");
-    command({"show", "del", "*"});
-    command({"cull", "add", "12-05"});
+    command("log show del zuz vela");
+    command("log cull del *");
+    command("show add 19:27");
+    EXPECT_EQ(shown(kLine), "<dropped>");
+    EXPECT_EQ(shown(other + "at 19:27"), other + "at 19:27");
+    command("show del *");
+    command("cull add 12-05");
     EXPECT_EQ(shown(kLine), kLine);
 }
 
 TEST_F(LogFormat, FilterTablesHoldTenAndDeleteOneSlotPerArgument) {
-    std::vector<std::string> add = {"show", "add"};
-    for (int i = 0; i < 12; ++i)
-        add.push_back("f" + std::to_string(i));
-    command(add);
-    std::string listed = command({"show"});
+    command("show add f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 f10 f11");
+    const std::string listed = command("show");
     EXPECT_NE(listed.find("\"f9\""), std::string::npos);
     EXPECT_EQ(listed.find("\"f10\""), std::string::npos);
-
-    command({"cull", "add", "twice", "twice"});
-    command({"cull", "del", "twice"});
-    EXPECT_NE(command({"cull"}).find("\"twice\""), std::string::npos);
-    command({"show", "del", "*"});
-    EXPECT_EQ(command({"show"}).find('"'), std::string::npos);
-    EXPECT_NE(command({"cull"}).find("\"twice\""), std::string::npos);
+    command("cull add twice twice");
+    command("cull del twice");
+    EXPECT_EQ(command("cull"), "Active cull filters:\n--------------------\n\"twice\"\n");
+    command("show del *");
+    EXPECT_EQ(command("show").find('"'), std::string::npos);
 }
 
 TEST_F(LogFormat, UsageAndRefusals) {
-    std::string usage = command({"show", "list"});
-    EXPECT_NE(usage.find("usage: [log] show add <filterstring> [<filterstring>...]"),
-              std::string::npos);
-    EXPECT_NE(usage.find("       [log] show"), std::string::npos);
-    EXPECT_NE(command({"log"}).find("valid log commands: format show cull"), std::string::npos);
-    EXPECT_EQ(command({"log", "bogus"}), "");
-    EXPECT_NE(command({"cull", "add", std::string(256, 'x')}).find("error: filter longer"),
-              std::string::npos);
-    EXPECT_EQ(command({"cull"}).find('x'), std::string::npos) << "a long filter is not cut";
+    EXPECT_EQ(command("show list"),
+              "usage: [log] show add <filterstring> [<filterstring>...]\n"
+              "       [log] show del <filterstring> [<filterstring>...]\n"
+              "       [log] show del *\n"
+              "       [log] show\n");
+    EXPECT_EQ(command("log cull list").substr(0, 25), "usage: [log] cull add <fi");
+    EXPECT_EQ(command("log"), "valid log commands: format show cull\n");
+    EXPECT_EQ(command("log bogus words"), "");
+    // A long filter is refused, not cut; the other words of the line are added.
+    EXPECT_EQ(
+        command("show add " + std::string(256, 'L') + " ok " + std::string(255, 'M')),
+        "error: filter longer than 255 characters not added: " + std::string(40, 'L') + "...\n");
+    EXPECT_EQ(command("show"), "Active show filters:\n--------------------\n\"ok\"\n\"" +
+                                   std::string(255, 'M') + "\"\n");
 }
 
 }  // namespace

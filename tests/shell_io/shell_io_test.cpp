@@ -1,5 +1,4 @@
 // Buffered shell output: what a flush writes, when, and with which line ends.
-
 #include "shell_io.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +13,8 @@ namespace {
 
 // An object bound to an in-memory file whose contents the test reads back.
 class ShellIOTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        fd_ = memfd_create("shell_io_test", 0);
-        ASSERT_GE(fd_, 1);
-        shio_ = shell_io_create();
         ASSERT_NE(shio_, nullptr);
         ASSERT_EQ(shell_io_bind_fd(shio_, fd_), 0);
     }
@@ -26,136 +22,97 @@ protected:
         shell_io_destroy(shio_);
         close(fd_);
     }
-    // Everything written to the descriptor since the last call.
-    std::string written() {
+    // Flushes; everything written to the descriptor since the last call.
+    std::string flushed() {
+        EXPECT_EQ(shell_io_flush(shio_), 0);
         std::string out;
         char buf[4096];
-        ssize_t n;
-        while ((n = pread(fd_, buf, sizeof buf, offset_)) > 0) {
+        for (ssize_t n; (n = pread(fd_, buf, sizeof buf, offset_)) > 0; offset_ += n)
             out.append(buf, static_cast<size_t>(n));
-            offset_ += n;
-        }
         return out;
     }
-
-    int fd_ = -1;
+    int fd_ = memfd_create("shell_io_test", 0);
     off_t offset_ = 0;
-    ShellIOT *shio_ = nullptr;
+    ShellIOT *shio_ = shell_io_create();
 };
 
-TEST_F(ShellIOTest, TextReachesTheDescriptorOnlyOnFlushInPrintOrder) {
-    shell_io_printf(shio_, "%s\n", "first");
-    shell_io_printf(shio_, "second %d\n", 2);
-    EXPECT_EQ(written(), "");
-    EXPECT_EQ(shell_io_flush(shio_), 0);
-    EXPECT_EQ(written(), "first\nsecond 2\n");
-    EXPECT_EQ(shell_io_flush(shio_), 0);
-    EXPECT_EQ(written(), "") << "a second flush must not repeat the text";
-}
-
-TEST_F(ShellIOTest, ShorterTextAfterLongerTextLeavesNoStaleTail) {
+TEST_F(ShellIOTest, TextReachesTheDescriptorOnlyOnFlushInPrintOrderAndUnchanged) {
+    shell_io_printf(shio_, "%s\n", "%n%s%x");  // arguments are never formats
+    shell_io_printf(shio_, "second %d\r\n\n", 2);
+    EXPECT_EQ(lseek(fd_, 0, SEEK_END), 0) << "nothing before the flush";
+    EXPECT_EQ(flushed(), "%n%s%x\nsecond 2\r\n\n");
+    EXPECT_EQ(flushed(), "") << "a second flush must not repeat the text";
     shell_io_printf(shio_, "%s", std::string(5000, 'x').c_str());
-    shell_io_flush(shio_);
-    written();
+    flushed();
     shell_io_printf(shio_, "ok\n");
-    shell_io_flush(shio_);
-    EXPECT_EQ(written(), "ok\n");
+    EXPECT_EQ(flushed(), "ok\n") << "no stale tail of the longer text";
 }
 
 TEST_F(ShellIOTest, CrInsertionTurnsEveryLineEndIntoCrLf) {
     ASSERT_EQ(shell_io_add_cr(shio_), 0);
-    struct Case {
-        const char *in;
-        const char *out;
-    } cases[] = {
-        {"a\nb", "a\r\nb\r\n"},     // an unterminated last line gets CR LF too
-        {"\n", "\r\n"},             // an empty line
-        {"x\r\n", "x\r\r\n"},       // only the LF is replaced
-        {"one\ntwo\n", "one\r\ntwo\r\n"},
-        {"\n\n\n", "\r\n\r\n\r\n"},
+    const std::pair<const char *, const char *> cases[] = {
+        {"a\nb", "a\r\nb\r\n"},  // an unterminated last line gets CR LF too
+        {"\n\n", "\r\n\r\n"},
+        {"x\r\n", "x\r\r\n"},  // only the LF is replaced
     };
-    for (const Case &c : cases) {
-        shell_io_printf(shio_, "%s", c.in);
-        shell_io_flush(shio_);
-        EXPECT_EQ(written(), c.out) << "input: " << c.in;
+    for (const auto &[in, out] : cases) {
+        shell_io_printf(shio_, "%s", in);
+        EXPECT_EQ(flushed(), out) << in;
     }
-}
-
-TEST_F(ShellIOTest, WithoutCrInsertionBytesPassUnchanged) {
-    shell_io_printf(shio_, "%s", "a\nb\r\n\n");
-    shell_io_flush(shio_);
-    EXPECT_EQ(written(), "a\nb\r\n\n");
-}
-
-TEST_F(ShellIOTest, ArgumentsAreNeverTakenAsFormats) {
-    shell_io_printf(shio_, "%s\n", "%n%s%x");
-    shell_io_flush(shio_);
-    EXPECT_EQ(written(), "%n%s%x\n");
-}
-
-TEST_F(ShellIOTest, LargeBurstIsWrittenWholeWithCr) {
-    shell_io_add_cr(shio_);
-    std::string line(199, 'z');
+    const std::string line(199, 'z');
     std::string expected;
     for (int i = 0; i < 2000; ++i) {
         shell_io_printf(shio_, "%s\n", line.c_str());
         expected += line + "\r\n";
     }
-    shell_io_flush(shio_);
-    EXPECT_EQ(written(), expected);
+    EXPECT_EQ(flushed(), expected) << "a large burst is written whole";
 }
 
 TEST_F(ShellIOTest, SteadyStatePrintingAndFlushingAllocateNothing) {
     if (!test_support::alloc_counting_available()) GTEST_SKIP() << "sanitizer build";
     shell_io_add_cr(shio_);
     auto burst = [&] {
-        for (int i = 0; i < 50; ++i) shell_io_printf(shio_, "event %d: %s\n", i, "payload");
+        for (int i = 0; i < 50; ++i)
+            shell_io_printf(shio_, "event %d: %s\n", i, "payload");
         shell_io_flush(shio_);
     };
     burst();  // buffers reach their working size
-    size_t before = test_support::allocation_count();
-    for (int i = 0; i < 100; ++i) burst();
+    const size_t before = test_support::allocation_count();
+    for (int i = 0; i < 100; ++i)
+        burst();
     EXPECT_EQ(test_support::allocation_count(), before);
 }
 
 TEST(ShellIOUnbound, TextIsKeptUntilADescriptorIsBound) {
     ShellIOT *shio = shell_io_create();
     ASSERT_NE(shio, nullptr);
-    EXPECT_EQ(shio->fd, -1);
     shell_io_printf(shio, "early\n");
     EXPECT_EQ(shell_io_flush(shio), 0);
     shell_io_printf(shio, "late\n");
-
-    int fd = memfd_create("unbound", 0);
+    char *text = nullptr;
+    int size = -1, fd = 0;
+    EXPECT_EQ(shell_io_get_attributes(shio, &text, &size, &fd), 0);
+    EXPECT_EQ(std::string(text, static_cast<size_t>(size)), "early\nlate\n");
+    EXPECT_EQ(fd, -1);
+    EXPECT_EQ(shell_io_get_attributes(shio, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(shell_io_bind_fd(shio, 0), -3) << "descriptor 0 is refused";
-    EXPECT_EQ(shio->fd, -1);
-    ASSERT_EQ(shell_io_bind_fd(shio, fd), 0);
+    const int file = memfd_create("unbound", 0);
+    ASSERT_EQ(shell_io_bind_fd(shio, file), 0);
     EXPECT_EQ(shell_io_flush(shio), 0);
     char buf[64] = {};
-    EXPECT_EQ(pread(fd, buf, sizeof buf - 1, 0), 11);
+    EXPECT_EQ(pread(file, buf, sizeof buf - 1, 0), 11);
     EXPECT_STREQ(buf, "early\nlate\n");
     shell_io_destroy(shio);
-    close(fd);
+    close(file);
 }
 
-TEST(ShellIOArguments, NullObjectsAndAttributes) {
+TEST(ShellIOArguments, NullObjectsAreRefused) {
     EXPECT_EQ(shell_io_bind_fd(nullptr, 1), -3);
     EXPECT_EQ(shell_io_add_cr(nullptr), -3);
     EXPECT_EQ(shell_io_printf(nullptr, "x"), -1);
     EXPECT_EQ(shell_io_flush(nullptr), 0);
     EXPECT_EQ(shell_io_get_attributes(nullptr, nullptr, nullptr, nullptr), -3);
     EXPECT_EQ(shell_io_destroy(nullptr), -3);
-
-    ShellIOT *shio = shell_io_create();
-    ASSERT_NE(shio, nullptr);
-    shell_io_printf(shio, "abc");
-    EXPECT_EQ(shell_io_get_attributes(shio, nullptr, nullptr, nullptr), 0);
-    char *text = nullptr;
-    int size = -1, fd = 0;
-    EXPECT_EQ(shell_io_get_attributes(shio, &text, &size, &fd), 0);
-    EXPECT_EQ(std::string(text, static_cast<size_t>(size)), "abc");
-    EXPECT_EQ(fd, -1);
-    shell_io_destroy(shio);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ namespace xcom_test {
 namespace {
 
 TEST(LineReader, ReassemblesSplitLinesAndServesHeldLinesWithoutIo) {
-    Pair pair = stream_pair();
+    Pair pair = socket_pair();
     Reader reader;
     send_all(pair.far.get(), "hel");
     EXPECT_EQ(reader.read(pair.near.get(), 1), 0);  // timed out, the partial line kept
@@ -39,7 +39,7 @@ TEST(LineReader, DatagramsJoinIntoLinesAndAnEmptyOneIsNotAClose) {
 }
 
 TEST(LineReader, WorksFromAnyZeroedOrGarbageBuffer) {
-    Pair pair = stream_pair();
+    Pair pair = socket_pair();
     Reader reader;
     std::memset(reader.buffer.data(), 'G', reader.buffer.size());
     reader.buffer[0] = '\0';
@@ -54,29 +54,29 @@ TEST(LineReader, WorksFromAnyZeroedOrGarbageBuffer) {
 
 TEST(LineReader, EnforcesLineAndHeldLimits) {
     PrintingOn printing;
-    Pair pair = stream_pair();
+    Pair pair = socket_pair();
     Reader reader;
     send_all(pair.far.get(), std::string(XCOM_MAX_LINE - 1, 'x') + "\n");
     EXPECT_EQ(reader.read(pair.near.get()), XCOM_MAX_LINE - 1);
     send_all(pair.far.get(), std::string(XCOM_MAX_LINE, 'y') + "\n");
-    StdoutCapture capture;
+    CaptureStdout();
     EXPECT_EQ(reader.read(pair.near.get()), -1);
     EXPECT_EQ(reader.read(pair.near.get()), -1);  // the line stays held
     EXPECT_EQ(reader.buflen, XCOM_MAX_LINE + 1);
     const std::string tooLong = "XCOM:WARNING:16385 bytes invalid socket input (16384 max)\n";
-    EXPECT_EQ(capture.finish(), tooLong + tooLong);
+    EXPECT_EQ(GetCapturedStdout(), tooLong + tooLong);
 
-    Pair other = stream_pair();
+    Pair other = socket_pair();
     Reader full;
     send_all(other.far.get(), std::string(XCOM_MAX_HELD, 'z'));
-    StdoutCapture fullCapture;
+    CaptureStdout();
     EXPECT_EQ(full.read(other.near.get()), -1);
     EXPECT_EQ(full.buflen, XCOM_MAX_HELD);
-    EXPECT_EQ(fullCapture.finish(), "XCOM:WARNING:Buffer is full, current buffer size is 32768");
+    EXPECT_EQ(GetCapturedStdout(), "XCOM:WARNING:Buffer is full, current buffer size is 32768");
 }
 
 TEST(LineReader, CleansEveryLine) {
-    Pair pair = stream_pair();
+    Pair pair = socket_pair();
     Reader reader;
     const char wire[] = "a\0b%c\n\tlead\n  kept\n\x01\x7f\xff x\r\n50%\n\r\n";
     send_all(pair.far.get(), std::string_view(wire, sizeof wire - 1));
@@ -91,10 +91,10 @@ TEST(LineReader, CleansEveryLine) {
 
 TEST(LineReader, PrintsReceivedDataOnlyAsAnArgument) {
     PrintingOn printing;
-    Pair pair = stream_pair();
+    Pair pair = socket_pair();
     Reader reader;
     send_all(pair.far.get(), std::string("%n%s\0!\n", 7));
-    StdoutCapture capture;
+    CaptureStdout();
     EXPECT_EQ(reader.read(pair.near.get()), 5);
     EXPECT_EQ(reader.text(), " n s!");
     pair.far.reset();
@@ -102,14 +102,14 @@ TEST(LineReader, PrintsReceivedDataOnlyAsAnArgument) {
     char closed[64];
     std::snprintf(closed, sizeof closed, "XCOM:WARNING:remote socket 0x%08x now closed\n",
                   static_cast<unsigned>(pair.near.get()));
-    EXPECT_EQ(capture.finish(),
+    EXPECT_EQ(GetCapturedStdout(),
               std::string("XCOM:WARNING:Data has embedded nulls. Data after filtering nulls:"
                           " n s!\n\n") +
                   closed);
 }
 
 TEST(LineReader, CostsWorkInProportionToEachLine) {
-    Pair pair = stream_pair();
+    Pair pair = socket_pair();
     std::string segment;
     for (int i = 0; i < XCOM_MAX_HELD / 16; ++i)
         segment += "line-of-16-byte\n";

@@ -8,7 +8,7 @@ namespace xcom_test {
 namespace {
 
 TEST(SelectOne, ReportsEachConditionGroup) {
-    Pair pair = stream_pair();
+    Pair pair = socket_pair();
     const int both = XCOM_SELECT_READ | XCOM_SELECT_WRITE;
     EXPECT_EQ(selectOne(pair.near.get(), XCOM_SELECT_READ, 0), 0);
     EXPECT_EQ(selectOne(pair.near.get(), both, 0), XCOM_SELECT_WRITE);
@@ -21,7 +21,7 @@ TEST(SelectOne, ReportsEachConditionGroup) {
 }
 
 TEST(SocketWriteLine, SendsAllOrNothingFails) {
-    Pair pair = stream_pair();
+    Pair pair = socket_pair();
     EXPECT_EQ(socket_write_line(pair.near.get(), "one\n"), 0);
     EXPECT_EQ(socket_write_line(pair.near.get(), ""), 0);
     EXPECT_EQ(receive(pair.far.get(), 4), "one\n");
@@ -33,7 +33,7 @@ TEST(SocketWriteLine, SendsAllOrNothingFails) {
 
 // The product waits 10 seconds; the same code path is run here with a 1-second wait.
 TEST(SocketWriteLine, GivesUpOnAStalledPeerAfterItsWait) {
-    Pair pair = stream_pair();
+    Pair pair = socket_pair();
     const int small = 4096;
     setsockopt(pair.near.get(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     const std::string line(1 << 20, 'w');

@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,14 +21,10 @@ struct Pair {
     UniqueFd near, far;
 };
 
-inline Pair socket_pair(int type) {
+inline Pair socket_pair(int type = SOCK_STREAM) {
     int fds[2] = {-1, -1};
     EXPECT_EQ(socketpair(AF_UNIX, type, 0, fds), 0);
     return {UniqueFd(fds[0]), UniqueFd(fds[1])};
-}
-
-inline Pair stream_pair() {
-    return socket_pair(SOCK_STREAM);
 }
 
 inline void send_all(int fd, std::string_view bytes) {
@@ -64,31 +59,8 @@ struct Reader {
     std::string text() const { return line.data(); }
 };
 
-// Redirects standard output into a file while alive; finish() returns what was written.
-class StdoutCapture {
-  public:
-    StdoutCapture() : file_(std::tmpfile()), saved_(dup(1)) {
-        std::fflush(stdout);
-        dup2(fileno(file_), 1);
-    }
-    ~StdoutCapture() { finish(); }
-    std::string finish() {
-        if (file_ == nullptr) return {};
-        std::fflush(stdout);
-        dup2(saved_.get(), 1);
-        std::string text;
-        std::rewind(file_);
-        for (int c; (c = std::fgetc(file_)) != EOF;)
-            text += static_cast<char>(c);
-        std::fclose(file_);
-        file_ = nullptr;
-        return text;
-    }
-
-  private:
-    FILE *file_;
-    UniqueFd saved_;
-};
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
 
 // Turns the diagnostic printing on while alive.
 struct PrintingOn {

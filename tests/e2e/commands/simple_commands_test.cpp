@@ -2,59 +2,41 @@
 // and how history, repeat and the command modes behave in a real session.
 #include <gtest/gtest.h>
 
-#include "ShellSession.h"
+#include "ShellOnDevice.h"
 
 using namespace vela::test;
 
 namespace {
 
-const std::string kNeedsMore = "error: command needs more parameters to execute successfully\r\r\n";
-const std::string kIllegal = "error: command has illegal parameter(s)\r\r\n";
-const std::string kOutOfRange = "error: value out of range. valid range 1..64\r\r\n";
-const std::string kBadReference = "error: invalid command history reference\r\r\n";
+const std::string kNeedsMore =
+    shown("error: command needs more parameters to execute successfully");
+const std::string kIllegal = shown("error: command has illegal parameter(s)");
+const std::string kIllegalCmdecho = shown("error: command has illegal parameters");
+const std::string kOutOfRange = shown("error: value out of range. valid range 1..64");
+const std::string kBadReference = shown("error: invalid command history reference");
+const std::string kHistoryEnd = "history success\r\r\n";
 
 }  // namespace
 
-TEST(CommandsSimple, TestPrintsEveryArgument) {
+// Each line and the shell's whole answer to it; none reaches zuz. At first only the
+// repeat line itself is in the history: entry 1, then entry 2, is the line itself. Then
+// the echo of typed lines switched off and on, and an "exit" with an argument.
+TEST(CommandsSimple, AnswersOfTheLocalCommands) {
     ShellSession shell;
-    EXPECT_EQ(shell.run("test a  \"b c\"", "argv[2]=b c\r\r\n"),
-              "argc=3\r\r\nargv[0]=test\r\r\nargv[1]=a\r\r\nargv[2]=b c\r\r\n");
-    shell.end();
-}
-
-TEST(CommandsSimple, SessionChecksItsWordsAndNamesTheSession) {
-    ShellSession shell;
-    EXPECT_EQ(shell.run("session", kNeedsMore), kNeedsMore);
-    EXPECT_EQ(shell.run("session bogus x", kIllegal), kIllegal);
-    EXPECT_EQ(shell.run("session name", kNeedsMore), kNeedsMore);
-    EXPECT_EQ(shell.run("session find a b", kIllegal), kIllegal);
-    EXPECT_TRUE(shell.newZuzLines().empty()) << "nothing was sent";
-
-    EXPECT_EQ(shell.run("session name Room1", "Room1\r\n"), "session name: Room1\r\n");
-    const std::string found = "found Room1 on " + shell.ttyName() + "\r\n";
-    EXPECT_EQ(shell.run("session find Room1", found), found);
-    EXPECT_EQ(shell.newZuzLines(), (std::vector<std::string>{"N: name Room1", "N: find Room1"}));
-    shell.end();
-}
-
-TEST(CommandsSimple, PromptTogglesOrTakesOnAndOff) {
-    ShellSession shell;
-    const std::string on = "prompt enabled\r\r\n", off = "prompt disabled\r\r\n";
-    EXPECT_EQ(shell.run("prompt", "\n"), off);
-    EXPECT_EQ(shell.run("prompt", "\n"), on);
-    EXPECT_EQ(shell.run("prompt on", "\n"), on);
-    EXPECT_EQ(shell.run("prompt on", "\n"), on);
-    EXPECT_EQ(shell.run("prompt OFF", "\n"), off);
-    EXPECT_EQ(shell.run("prompt maybe", "\n"), on);
-    shell.end();
-}
-
-TEST(CommandsSimple, CmdechoSwitchesTheEchoOfTypedLines) {
-    ShellSession shell;
-    const std::string bad = "error: command has illegal parameters\r\r\n";
-    EXPECT_EQ(shell.run("cmdecho", kNeedsMore), kNeedsMore);
-    EXPECT_EQ(shell.run("cmdecho ON", bad), bad);
-    EXPECT_EQ(shell.run("cmdecho on extra", bad), bad);
+    const std::string on = shown("prompt enabled"), off = shown("prompt disabled");
+    // clang-format off
+    const std::pair<const char *, std::string> cases[] = {
+        {"repeat 1", kBadReference}, {"repeat 2", kBadReference}, {"repeat 0", kOutOfRange},
+        {"repeat 65", kOutOfRange}, {"repeat x", kOutOfRange}, {"! -3", kOutOfRange},
+        {"repeat", kIllegal}, {"repeat 1 2", kIllegal}, {"!", kIllegal},
+        {"session", kNeedsMore}, {"session bogus x", kIllegal}, {"session name", kNeedsMore},
+        {"session find a b", kIllegal}, {"cmdecho", kNeedsMore}, {"cmdecho ON", kIllegalCmdecho},
+        {"cmdecho on extra", kIllegalCmdecho}, {"cmdecho %n", kIllegalCmdecho}, {"prompt", off},
+        {"prompt", on}, {"prompt on", on}, {"prompt OFF", off}, {"prompt maybe", on}};
+    // clang-format on
+    for (const auto &[line, answer] : cases)
+        EXPECT_EQ(shell.run(line, answer), answer) << line;
+    EXPECT_TRUE(shell.newZuzLines().empty());
     EXPECT_EQ(shell.run("cmdecho off", "\n"), "cmdecho off\r\r\n");
     // Nothing typed comes back now; an empty line gets the line end before the prompt.
     EXPECT_EQ(shell.run("test secret", "argv[1]=secret\r\r\n", false),
@@ -64,62 +46,39 @@ TEST(CommandsSimple, CmdechoSwitchesTheEchoOfTypedLines) {
     EXPECT_EQ(shell.run("test loud", "argv[1]=loud\r\r\n"),
               "argc=2\r\r\nargv[0]=test\r\r\nargv[1]=loud\r\r\n");
     EXPECT_EQ(shell.run("", "-> ", false), "\r\n-> ") << "the echo of Enter, then the prompt";
-    shell.end();
+    // "exit" with an argument ends at once: only the clean-up runs, the client setting is
+    // not cleared (that waits for a reply). The "U" may be lost as the device ends.
+    shell.device().type("exit now\r");
+    EXPECT_EQ(shell.device().waitExit(), 0);
+    for (const auto &line : shell.newZuzLines())
+        EXPECT_EQ(line, "U");
 }
 
-TEST(CommandsSimple, HistoryListsTheLinesTypedSoFar) {
+TEST(CommandsSimple, HistoryAndRepeat) {
     ShellSession shell;
-    // The history line itself is recorded before it runs, so the list is never empty.
-    EXPECT_EQ(shell.run("history", "history success\r\r\n"),
+    // The history line is recorded before it runs, so the list is never empty.
+    EXPECT_EQ(shell.run("history", kHistoryEnd),
               "command history:\r\r\n 1  history\r\r\n"
-              "1 commands (only the last 64 shown)\r\r\nhistory success\r\r\n");
+              "1 commands (only the last 64 shown)\r\r\n" +
+                  kHistoryEnd);
     shell.run("# a comment", "");
-    shell.forward("echo two", "C: echo two");
-    // Lines that carry a password are never kept.
-    shell.device().type("setpassword s3cret\r");
-    EXPECT_EQ(shell.run("hist", "hist success\r\r\n"),
-              "command history:\r\r\n 1  history\r\r\n 2  # a comment\r\r\n"
-              " 3  echo two\r\r\n 4  hist\r\r\n"
-              "4 commands (only the last 64 shown)\r\r\nhist success\r\r\n");
-    shell.end();
-}
-
-TEST(CommandsSimple, RepeatRefusesBadReferences) {
-    ShellSession shell;
-    EXPECT_EQ(shell.run("repeat 1", kBadReference), kBadReference)
-        << "only the repeat line itself is in the history";
-    EXPECT_EQ(shell.run("repeat 0", kOutOfRange), kOutOfRange);
-    EXPECT_EQ(shell.run("repeat 65", kOutOfRange), kOutOfRange);
-    EXPECT_EQ(shell.run("repeat x", kOutOfRange), kOutOfRange);
-    EXPECT_EQ(shell.run("! -3", kOutOfRange), kOutOfRange);
-    EXPECT_EQ(shell.run("repeat", kIllegal), kIllegal);
-    EXPECT_EQ(shell.run("repeat 1 2", kIllegal), kIllegal);
-    EXPECT_EQ(shell.run("!", kIllegal), kIllegal);
-    EXPECT_EQ(shell.run("repeat 9", kBadReference), kBadReference) << "entry 9 is this line";
-    EXPECT_TRUE(shell.newZuzLines().empty()) << "nothing was sent";
-    shell.end();
-}
-
-TEST(CommandsSimple, RepeatSendsTheOldLineUnderTheCurrentPrefix) {
-    ShellSession shell;
     shell.forward("echo one", "C: echo one");
+    shell.device().type("setpassword s3cret\r");  // lines with a password are never kept
     shell.forward("echo two", "C: echo two");
-    shell.forward("repeat 1", "C: echo one");
-    EXPECT_EQ(shell.zuzCount("C: echo one"), 2);
-    shell.forward("!2", "C: echo two");
+    shell.forward("repeat 3", "C: echo one");
+    shell.forward("!4", "C: echo two");
     // A repeated line goes to zuz even when it was a local command.
     shell.run("test x", "argv[1]=x\r\r\n");
-    shell.forward("repeat 5", "C: test x");
-    // Only the low 32 bits of the number count: 4294967297 names entry 1.
-    shell.forward("repeat 4294967297", "C: echo one");
-    EXPECT_EQ(shell.zuzCount("C: echo one"), 3);
+    shell.forward("repeat 7", "C: test x");
+    // Only the low 32 bits of the number count: 4294967299 names entry 3.
+    shell.forward("repeat 4294967299", "C: echo one");
+    EXPECT_EQ(shell.run("hist", "hist success\r\r\n"),
+              "command history:\r\r\n 1  history\r\r\n 2  # a comment\r\r\n 3  echo one\r\r\n"
+              " 4  echo two\r\r\n 5  echo one\r\r\n 6  echo two\r\r\n 7  test x\r\r\n"
+              " 8  test x\r\r\n 9  echo one\r\r\n10  hist\r\r\n"
+              "10 commands (only the last 64 shown)\r\r\nhist success\r\r\n");
     shell.run("apicmds", "mode...\r\r\n");
-    shell.forward("! 2", "E: echo two");
-    EXPECT_EQ(shell.run("history", "history success\r\r\n"),
-              "command history:\r\r\n 1  echo one\r\r\n 2  echo two\r\r\n 3  echo one\r\r\n"
-              " 4  echo two\r\r\n 5  test x\r\r\n 6  test x\r\r\n 7  echo one\r\r\n"
-              " 8  apicmds\r\r\n 9  echo two\r\r\n10  history\r\r\n"
-              "10 commands (only the last 64 shown)\r\r\nhistory success\r\r\n");
+    shell.forward("! 4", "E: echo two");  // under the current prefix
     for (const auto &line : shell.newZuzLines())
         EXPECT_EQ(line.find("repeat"), std::string::npos) << line;
     shell.end();
@@ -131,7 +90,7 @@ TEST(CommandsSimple, FullHistoryWrapsAndRepeatsItsNewestSlot) {
     for (int i = 1; i <= 69; ++i)
         typed += "#" + std::to_string(i) + "\r";
     shell.device().type(typed);
-    std::string list = shell.run("history", "history success\r\r\n");
+    const std::string list = shell.run("history", kHistoryEnd);
     // Line 70 went into slot 6; the oldest kept line, 7, is in slot 7.
     std::string expected = "command history:\r\r\n";
     for (int line = 7; line <= 69; ++line) {
@@ -139,7 +98,7 @@ TEST(CommandsSimple, FullHistoryWrapsAndRepeatsItsNewestSlot) {
         snprintf(row, sizeof row, "%2d  #%d\r\r\n", (line - 1) % 64 + 1, line);
         expected += row;
     }
-    expected += " 6  history\r\r\n64 commands (only the last 64 shown)\r\r\nhistory success\r\r\n";
+    expected += " 6  history\r\r\n64 commands (only the last 64 shown)\r\r\n" + kHistoryEnd;
     EXPECT_EQ(list.substr(list.find("command history:")), expected);
     // Line 71 lands in slot 7: naming it repeats the repeat line itself.
     shell.forward("repeat 7", "C: repeat 7");
@@ -147,38 +106,27 @@ TEST(CommandsSimple, FullHistoryWrapsAndRepeatsItsNewestSlot) {
     shell.end();
 }
 
-TEST(CommandsSimple, ApiSendsItsWordsAsACustomerApiCommand) {
-    ShellSession shell;
-    EXPECT_EQ(shell.runThenSync("api"), "api\r\n" + std::string(kSyncOutput));
-    shell.forward("api a  b", "E: a b");
-    EXPECT_EQ(shell.newZuzLines(), std::vector<std::string>{"E: a b"})
-        << "\"api\" alone sent nothing";
-    EXPECT_TRUE(shell.device().waitFor("error: command not found")) << "zuz knows no \"a\"";
-    shell.end();
-}
-
-TEST(CommandsSimple, ExitWithAnArgumentEndsTheSessionAtOnce) {
-    ShellSession shell;
-    shell.device().type("exit now\r");
-    EXPECT_EQ(shell.device().waitExit(), 0);
-    // Only the clean-up ran: the client setting was not cleared (that waits for a reply,
-    // so it would be recorded). The "U" may be lost as the device ends with the shell.
-    for (const auto &line : shell.newZuzLines())
-        EXPECT_EQ(line, "U");
-}
-
-TEST(CommandsModes, CommentsAndInvalidLinesAreNotForwarded) {
+// Comments and invalid lines stay; api, sys and kbox send their words; capitalised
+// words are not the shell's.
+TEST(CommandsModes, WhatIsForwarded) {
     ShellSession shell;
     shell.device().type("# remark\r   #indented remark\r");
     EXPECT_EQ(shell.run("test \"ends in \\", "Invalid command\r\r\n", false),
               "# remark\r\n   #indented remark\r\ntest \"ends in \\\r\nInvalid command\r\r\n");
-    // An escaped quote does not end the argument.
-    EXPECT_EQ(shell.run("test \"x\\\"", "argv[1]=x\"\r\r\n"),
-              "argc=2\r\r\nargv[0]=test\r\r\nargv[1]=x\"\r\r\n");
-    shell.forward("Exit", "C: Exit");
-    shell.forward("TEST a", "C: TEST a");
-    EXPECT_EQ(shell.newZuzLines(), (std::vector<std::string>{"C: Exit", "C: TEST a"}))
-        << "capitalised words are not commands of the shell";
+    for (const std::string alone : {"api", "sys", "kbox"})
+        EXPECT_EQ(shell.runThenSync(alone), alone + "\r\n");  // nothing to send
+    const std::pair<const char *, const char *> forwarded[] = {{"api a  b", "E: a b"},
+                                                               {"kbox a  b", "D: a b"},
+                                                               {"sys   version  ", "D: version"},
+                                                               {"Exit", "C: Exit"},
+                                                               {"TEST a", "C: TEST a"}};
+    std::vector<std::string> sent;
+    for (const auto &[line, zuzLine] : forwarded) {
+        shell.forward(line, zuzLine);
+        sent.push_back(zuzLine);
+    }
+    EXPECT_EQ(shell.newZuzLines(), sent);
+    EXPECT_TRUE(shell.device().waitFor("zuz 2.4.1 (simulated device)"));
     shell.end();
 }
 
@@ -186,47 +134,27 @@ TEST(CommandsModes, CustomerApiModeKeepsOnlyTheCommonCommandsLocal) {
     ShellSession shell;
     EXPECT_EQ(shell.run("apicmds now", "\n"),
               "Entering sticky customer api commands *ONLY* mode...\r\r\n");
-    EXPECT_EQ(shell.run("history", "history success\r\r\n").substr(0, 18), "command history:\r\r");
-    shell.forward("log", "E: log");
-    shell.forward("test a", "E: test a");
-    shell.forward("apicmds", "E: apicmds");
-    shell.forward("devcmds", "E: devcmds");
+    EXPECT_EQ(shell.run("history", kHistoryEnd).substr(0, 18), "command history:\r\r");
+    for (const std::string line : {"log", "test a", "apicmds", "devcmds", "sys version", "show"})
+        shell.forward(line, "E: " + line);
     // Wait for the application's answer: it may otherwise land after the next command.
     shell.run("session name R2", "session name: R2\r\n");
-    EXPECT_EQ(shell.newZuzLines().back(), "N: name R2");
+    const std::string found = "found R2 on " + ttyOf(shell.device()) + "\r\n";
+    EXPECT_EQ(shell.run("session find R2", found), found);
     EXPECT_EQ(shell.run("shell", "\n"), "error: command not found\r\r\n");
     EXPECT_EQ(shell.run("printenv", "bootdelay=3\r\n").substr(0, 16), "baudrate=115200\r");
-    shell.forward("sys version", "E: sys version");
-    shell.forward("show", "E: show");
+    EXPECT_EQ(shell.newZuzLines(),
+              (std::vector<std::string>{"E: log", "E: test a", "E: apicmds", "E: devcmds",
+                                        "E: sys version", "E: show", "N: name R2", "N: find R2"}));
     shell.end();
 }
 
 TEST(CommandsModes, InternalModeForwardsWithItsPrefix) {
     ShellSession shell;
     EXPECT_EQ(shell.run("devcmds", "\n"), "Entering sticky internal commands *ONLY* mode...\r\r\n");
-    shell.forward("status", "D: status");
-    shell.forward("api x", "D: api x");
-    shell.forward("apicmds", "D: apicmds");
-    shell.forward("show", "D: show");
-    shell.forward("crashreport enable", "D: crashreport enable");
+    for (const std::string line : {"status", "api x", "apicmds", "show", "crashreport enable"})
+        shell.forward(line, "D: " + line);
     EXPECT_EQ(shell.run("cmdecho on", "\n"), "cmdecho on\r\r\n");
-    shell.end();
-}
-
-TEST(CommandsBadInput, WordsBeyondTheFortiethAreDropped) {
-    ShellSession shell;
-    std::string words, first39;
-    for (int i = 1; i <= 45; ++i) {
-        words += " w" + std::to_string(i);
-        if (i == 39) first39 = words.substr(1);
-    }
-    std::string shown = shell.run("test" + words, "argv[39]=w39\r\r\n");
-    EXPECT_EQ(shown.substr(0, 10), "argc=40\r\r\n");
-    shell.forward("sys" + words, "D: " + first39);
-    shell.forward("api" + words, "E: " + first39);
-    EXPECT_EQ(shell.run("test " + std::string(505, 'x'), "x\r\r\n"),
-              "argc=2\r\r\nargv[0]=test\r\r\nargv[1]=" + std::string(505, 'x') + "\r\r\n")
-        << "a line of 510 characters";
     shell.end();
 }
 
@@ -241,16 +169,9 @@ TEST(CommandsBadInput, PercentSignsAndControlBytesStayLiteral) {
     shell.runThenSync("setenv pct \"%s%n\\x1b\"");
     EXPECT_EQ(shell.device().state().toolInvocations().back(),
               (std::vector<std::string>{"fw_setenv", "pct", "%s%n\x1b"}));
-    const std::string bad = "error: command has illegal parameters\r\r\n";
-    EXPECT_EQ(shell.run("cmdecho %n", bad), bad);
-    EXPECT_EQ(shell.run("repeat %n", "1..64\r\r\n"),
-              "error: value out of range. valid range 1..64\r\r\n");
     shell.runThenSync("show add %s%n");
     EXPECT_EQ(shell.run("show", "\"%s%n\"\r\r\n"),
               "Active show filters:\r\r\n--------------------\r\r\n\"%s%n\"\r\r\n");
-    EXPECT_NE(shell.run("history", "history success\r\r\n").find(" 2  echo %s %n\r\r\n"),
-              std::string::npos);
-    shell.log("<13>probe: 50%s%n%d done");
-    EXPECT_TRUE(shell.device().waitFor("notice probe: 50%s%n%d done\r\n"));
+    EXPECT_NE(shell.run("history", kHistoryEnd).find(" 2  echo %s %n\r\r\n"), std::string::npos);
     shell.end();
 }
