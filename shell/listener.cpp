@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <semaphore.h>
 #include <stdio.h>
 #include <string.h>
@@ -98,14 +99,16 @@ void *apiAsyncEventReaderThread(void *) {
     auto buffers = std::make_unique<ReaderBuffers>();
     buffers->held[0] = '\0';
     buffers->buflen = 0;
+    int unflushed = 0;
     for (;;) {
         int len = socket_read_line(fd, buffers->held, &buffers->buflen, buffers->line, 0);
         if (len == 0) continue;  // an empty line
         if (len < 0) break;
         if (gbPrintToSysLog) mysyslog("OUT:%s\n", buffers->line);
         deliver_line(buffers->line);
-        flush_background_output();
+        flush_after_line(fd, &unflushed);
     }
+    flush_background_output();
     if (gbPrintToSysLog)
         mysyslog("CRITICAL: XCOM buffer is full without new line, current buffer length: %d",
                  buffers->buflen);
@@ -123,6 +126,13 @@ void cle_lock_unlock_op(int lock, char *) {
 
 void cle_inline_state_tracker(int state) {
     cle_inline.store(state ? 1 : 0);
+}
+
+void flush_after_line(int fd, int *unflushed) {
+    pollfd queued{fd, POLLIN, 0};
+    if (++*unflushed < kFlushEvery && poll(&queued, 1, 0) == 1) return;
+    flush_background_output();
+    *unflushed = 0;
 }
 
 void flush_background_output() {

@@ -23,3 +23,11 @@ void cle_inline_state_tracker(int state);
 
 // Flushes stdout_shio unless the user is typing a line. Takes async_stdout_mut.
 void flush_background_output();
+
+// Most background lines written in one go during a burst.
+constexpr int kFlushEvery = 64;
+
+// After a background line from fd: flushes, unless more text is already queued on fd
+// and fewer than kFlushEvery lines wait (*unflushed counts them), so a burst reaches the
+// terminal in a few large writes. The bytes and their order are the same.
+void flush_after_line(int fd, int *unflushed);

@@ -145,14 +145,11 @@ bool stat_process_name(const char *stat, char *name, size_t room) {
     return true;
 }
 
-// Prints the line as the filters and layout say, then flushes unless the user types.
+// Prints the line as the filters and layout say.
 void show_line(const char *line) {
-    {
-        LockedOutput lock;
-        char shown[kDatagramRoom + 1];
-        if (format_log_line(line, shown, sizeof shown)) shell_io_printf(stdout_shio, "%s\n", shown);
-    }
-    flush_background_output();
+    LockedOutput lock;
+    char shown[kDatagramRoom + 1];
+    if (format_log_line(line, shown, sizeof shown)) shell_io_printf(stdout_shio, "%s\n", shown);
 }
 
 // Waits for a datagram; false (after its message) when the socket cannot be read.
@@ -242,15 +239,19 @@ void *logReaderThread(void *) {
     if (!socket.valid()) return nullptr;
     kill(pid, SIGHUP);  // syslogd takes up the new listener
 
+    int unflushed = 0;
     for (;;) {
-        Wait wait = wait_readable(socket.get());
-        if (wait == Wait::kFailed) break;
-        if (wait == Wait::kInterrupted) {
+        // A datagram already queued is taken without waiting; the lines of a burst are
+        // then written together, before the thread waits again.
+        char line[kDatagramRoom + 1];
+        ssize_t n = recv(socket.get(), line, kDatagramRoom, MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             flush_background_output();
+            unflushed = 0;
+            if (wait_readable(socket.get()) == Wait::kFailed) break;
             continue;
         }
-        char line[kDatagramRoom + 1];
-        ssize_t n = recv(socket.get(), line, kDatagramRoom, 0);
+        if (n < 0 && errno == EINTR) continue;
         if (n == 0) continue;  // an empty datagram carries no line; anyone may send one
         if (n < 0) {
             shell_println("logReaderThread: recv() error: %s", strerror(errno));
@@ -262,6 +263,10 @@ void *logReaderThread(void *) {
             line[--len] = '\0';
         if (!gbEnableLoggerThread || !authenticated.load()) continue;
         show_line(line);
+        if (++unflushed >= kFlushEvery) {
+            flush_background_output();
+            unflushed = 0;
+        }
     }
     return nullptr;
 }

@@ -47,7 +47,12 @@ bool filtered_out(const char *line) {
 int add(const char *line) {
     if (line == nullptr) return -1;
     if (filtered_out(line)) return 1;
-    command_history[history_index].emplace(line);
+    // Reusing the slot's string keeps a full ring from allocating for every line.
+    auto &entry = command_history[history_index];
+    if (entry)
+        entry->assign(line);
+    else
+        entry.emplace(line);
     history_index = (history_index + 1) % kSlots;
     if (history_size < kSlots) {
         ++history_size;

@@ -41,12 +41,16 @@ bool is_datagram_socket(int socket) noexcept {
     return getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &len) == 0 && type == SOCK_DGRAM;
 }
 
-ssize_t receive(int socket, char *into, int room) noexcept {
+ssize_t receive(int socket, char *into, int room, int flags) noexcept {
     ssize_t got;
     do {
-        got = ::recv(socket, into, static_cast<std::size_t>(room), 0);
+        got = ::recv(socket, into, static_cast<std::size_t>(room), flags);
     } while (got < 0 && errno == EINTR);
     return got;
+}
+
+bool nothing_queued(ssize_t got) noexcept {
+    return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
 }  // namespace
@@ -60,16 +64,23 @@ int read_line(int socket, HeldBytes &held, char *line, int timeout) noexcept {
             warn("Buffer is full, current buffer size is %d", held.size());
             return -1;
         }
-        const int ready = selectOne(socket, XCOM_SELECT_READ, timeout > 0 ? timeout : -1);
-        if (ready == 0) return 0;
-        if (ready < 0) {
-            warn("socket input: select() socket 0x%08x error %s\n", hex(socket),
-                 error_text(errno).text);
-            return -1;
+        // Without a time limit, bytes already queued are taken at once: the wait costs a
+        // system call per segment, and a busy sender keeps the queue full.
+        ssize_t got = -1;
+        if (timeout <= 0)
+            got = receive(socket, held.receive_area(), held.free_space(), MSG_DONTWAIT);
+        if (timeout > 0 || nothing_queued(got)) {
+            const int ready = selectOne(socket, XCOM_SELECT_READ, timeout > 0 ? timeout : -1);
+            if (ready == 0) return 0;
+            if (ready < 0) {
+                warn("socket input: select() socket 0x%08x error %s\n", hex(socket),
+                     error_text(errno).text);
+                return -1;
+            }
+            got = receive(socket, held.receive_area(), held.free_space(), 0);
         }
-        const ssize_t got = receive(socket, held.receive_area(), held.free_space());
         // A non-blocking socket may still have nothing after all: wait again.
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (nothing_queued(got)) continue;
         if (got < 0) {
             const int error = errno;
             warn("socket input: recv() socket 0x%08x error2 %d %d %s\n", hex(socket),
