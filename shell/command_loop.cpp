@@ -27,7 +27,11 @@ const char *const logout_cmd = "_control logout %s";
 constexpr int kEditorRoom = 511;  // a line holds at most 510 characters
 // How long the closing logout waits for its result line.
 constexpr int kLogoutWaitMs = 5000;
+constexpr size_t kFarewellLineRoom = 192;  // the logout line, or a setting write
+// How long a session ended by a signal lets the replies to its last lines come.
+constexpr int kFarewellReplyWaitMs = 1000;
 
+// Main thread only.
 char *prompt = nullptr;
 int reboot_cmd_hack_flag = 0;  // the answer to the reboot question is awaited
 
@@ -151,7 +155,7 @@ Pass handle_line(ImportState &import, bool &sent) {
     }
     gnCount.fetch_add(1);
     if (gbPrintToSysLog) mysyslog("IN:%s\n", cmdbuff);
-    cle_history_add(cmdbuff);
+    if (!carries_secrets(cmdbuff)) cle_history_add(cmdbuff);
     preprocess_legacy_bang_input_cmd(cmdbuff);
     if (reboot_cmd_hack_flag || is_one_of(cmdbuff, "quit", "exit", "reboot"))
         return reboot_cmd_processing(cmdbuff);
@@ -182,15 +186,22 @@ void log_out() {
     pthread_mutex_lock(&async_stdout_mut);
     waitingOnResponse = 1;
     pthread_mutex_unlock(&async_stdout_mut);
-    char line[128];
+    char line[kFarewellLineRoom];
     snprintf(line, sizeof line, logout_cmd, tty_name);
     bool delivered = false;
-    send_api_request(line, &delivered);
+    send_api_request(line, &delivered, kFarewellLogout);
     if (delivered) wait_for_result_line(kLogoutWaitMs);
     pthread_mutex_lock(&async_stdout_mut);
     waitingOnResponse = 0;
     pthread_mutex_unlock(&async_stdout_mut);
     sem_destroy(&sem_result);
+}
+
+// The client-address setting of the session type, or null for a type without one.
+const char *client_address_setting() {
+    if (strcmp(session_type, "api") == 0) return "telnet_client_24";
+    if (strcmp(session_type, "telnet") == 0) return "telnet_client_23";
+    return nullptr;
 }
 
 }  // namespace
@@ -213,21 +224,38 @@ void preprocess_legacy_bang_input_cmd(char *input) {
 void cleanup() {
     unregister_session();
     cle_cleanup();
-    xcom_client_disconnect(hclient);
-    hclient = nullptr;
+    link_release();
     sem_destroy(&response_sem);
     sem_destroy(&input_ready_sem);
 }
 
 void done() {
     // Once the application is gone there is nobody to write the setting to.
-    if (!link_has_ended()) {
-        if (strcmp(session_type, "api") == 0)
-            vela_cfg_write("telnet_client_24", "");
-        else if (strcmp(session_type, "telnet") == 0)
-            vela_cfg_write("telnet_client_23", "");
-    }
+    const char *setting = client_address_setting();
+    if (!link_has_ended() && setting != nullptr)
+        vela_cfg_write(setting, "", kFarewellClientSetting);
     cleanup();
+}
+
+void send_farewell() {
+    HXCOM connection = nullptr;
+    unsigned sent = link_hold_for_farewell(&connection);
+    if (connection == nullptr) return;
+    char line[kFarewellLineRoom];
+    int answered = 0;  // lines whose reply comes
+    if (inDoDMode && authenticated.load() && !(sent & kFarewellLogout)) {
+        snprintf(line, sizeof line, logout_cmd, tty_name);
+        answered += send_api_without_reply(connection, line);
+    }
+    const char *setting = client_address_setting();
+    if (setting != nullptr && !(sent & kFarewellClientSetting)) {
+        format_setting_write(line, sizeof line, setting, "");
+        answered += send_api_without_reply(connection, line);
+    }
+    if (!(sent & kFarewellUnregister)) xcom_client_send(connection, "U");
+    // A connection closed with replies unread is reset, which may cost the application
+    // the lines not yet read, "U" among them: let the replies come, briefly.
+    await_replies(answered, kFarewellReplyWaitMs);
 }
 
 int run_command_loop() {

@@ -18,3 +18,8 @@ void cleanup();
 
 // Clears the client address setting of the session type, then cleanup().
 void done();
+
+// What done() and cleanup() send (and the secure profile's logout), each only if the
+// main thread has not sent it; waits for no reply longer than a second. Keeps the link
+// for good. Termination thread only.
+void send_farewell();

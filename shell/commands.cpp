@@ -195,6 +195,6 @@ void repeat_cmd(int argc, char **argv) {
 void api_cmd(int argc, char **argv) {
     if (argc < 2) return;
     char joined[kJoinedRoom];
-    make_normalized_string(joined, argc - 1, argv + 1);
+    if (join_encoding_secrets(joined, argc - 1, argv + 1) != 0) return;
     send_api_cmd(joined);
 }

@@ -35,7 +35,7 @@ constexpr int IMPORT_LIMIT = 3145728;  // 3 MiB, one LF counted per line
 constexpr size_t kPathRoom = 128;
 constexpr size_t kCommandRoom = 512;
 
-char extension[5] = "csv";  // chosen from the first stored line
+char extension[5] = "csv";  // chosen from the first stored line; main thread only
 
 bool owned_by_us(const struct stat &st) {
     return st.st_uid == geteuid();
@@ -78,8 +78,14 @@ void final_name(char *out, size_t room, const char *ext) {
 }
 
 int complete_import(char *cmdbuff, const char *importType, FILE **importFile) {
-    fclose(*importFile);
+    // A file that lost lines to a full or failing disk is not handed over as if whole.
+    bool written = fflush(*importFile) == 0 && ferror(*importFile) == 0;
+    written = fclose(*importFile) == 0 && written;
     *importFile = nullptr;
+    if (!written) {
+        print_notice("ERROR: could not write file.\n");
+        return 0;
+    }
     char target[kPathRoom];
     final_name(target, sizeof target, extension);
     rename(baseDirFileName, target);

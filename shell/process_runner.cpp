@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -22,6 +23,27 @@ class FileActions {
     posix_spawn_file_actions_t actions_;
 };
 
+// Owns a posix_spawn attribute set that gives the child an empty signal mask: the
+// shell blocks its termination signals in all its threads (termination.h), and a tool
+// must not inherit that.
+class UnblockedSignals {
+  public:
+    UnblockedSignals() {
+        posix_spawnattr_init(&attr_);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attr_, &none);
+        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK);
+    }
+    ~UnblockedSignals() { posix_spawnattr_destroy(&attr_); }
+    UnblockedSignals(const UnblockedSignals &) = delete;
+    UnblockedSignals &operator=(const UnblockedSignals &) = delete;
+    const posix_spawnattr_t *get() const { return &attr_; }
+
+  private:
+    posix_spawnattr_t attr_;
+};
+
 }  // namespace
 
 pid_t spawn_program(const char *const argv[], const SpawnOptions &options) {
@@ -32,11 +54,12 @@ pid_t spawn_program(const char *const argv[], const SpawnOptions &options) {
         posix_spawn_file_actions_addopen(actions.get(), 1, options.stdout_path, O_WRONLY, 0);
     posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
 
+    UnblockedSignals attributes;
     pid_t pid = -1;
     char *const *args = const_cast<char *const *>(argv);
     int rc = options.search_path
-                 ? posix_spawnp(&pid, argv[0], actions.get(), nullptr, args, environ)
-                 : posix_spawn(&pid, argv[0], actions.get(), nullptr, args, environ);
+                 ? posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), args, environ)
+                 : posix_spawn(&pid, argv[0], actions.get(), attributes.get(), args, environ);
     if (rc != 0) {
         errno = rc;
         return -1;

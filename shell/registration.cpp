@@ -88,7 +88,7 @@ int register_session() {
 
     char line[kRegistrationRoom];
     snprintf(line, sizeof line, "%s %s", registration, tty_name);
-    if (xcom_client_send(hclient, line) != 0) {
+    if (!link_send(line)) {
         shell_println("XCOM send error");
         return -1;
     }
@@ -96,5 +96,5 @@ int register_session() {
 }
 
 int unregister_session() {
-    return xcom_client_send(hclient, "U") == 0 ? 0 : -1;
+    return link_send("U", kFarewellUnregister) ? 0 : -1;
 }

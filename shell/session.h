@@ -42,7 +42,6 @@ extern char baseDirFileName[128];  // the import file path
 extern const char *cmd_fmt;            // forwarding format: "C: %s", "E: %s" or "D: %s"
 extern int cmdecho_state;              // the editor echoes typed characters
 extern int did_registration;           // negative replies are reported from now on
-extern HXCOM hclient;                  // the XCOM connection
 extern char cmdbuff[512];              // the current command line
 extern char user[64];                  // user name of the session
 extern pthread_t threadReader;         // the log reader thread
@@ -59,6 +58,9 @@ extern char cmdResult[512];    // guarded by async_stdout_mut; ordered by sem_re
 extern sem_t response_sem;
 // Ready tokens of the command loop.
 extern sem_t input_ready_sem;
+// The XCOM connection. Written by the main thread under link_mut (app_link.cpp), which
+// every user holds; the termination thread holds it for good once the session ends.
+extern HXCOM hclient;
 // The one result line of a login or logout request.
 extern sem_t sem_result;
 // 1 while the user is typing a line; set by the editor's typing report on the main

@@ -11,7 +11,6 @@
 #include <initializer_list>
 
 #include "app_link.h"
-#include "command_parsing.h"
 #include "config_access.h"
 #include "console.h"
 #include "process_runner.h"
@@ -104,7 +103,7 @@ void crashreport_cmd(int argc, char **argv) {
 void sys_cmd(int argc, char **argv) {
     if (argc < 2) return;
     char joined[kJoinedRoom];
-    make_normalized_string(joined, argc - 1, argv + 1);
+    if (join_encoding_secrets(joined, argc - 1, argv + 1) != 0) return;
     send_sys_cmd(joined);
 }
 

@@ -23,6 +23,7 @@
 #include "session.h"
 #include "system_log.h"
 #include "terminal_input.h"
+#include "termination.h"
 #include "xcom.h"
 
 namespace {
@@ -35,6 +36,7 @@ const char *const DoDProfile = "DoD DSN";
 constexpr int kRetrySeconds = 5;
 constexpr size_t kDiscardedLineRoom = 128;
 
+// Main thread only.
 struct sigaction debug_sa;
 int printed = 0;  // "Waiting for application to start" has been shown
 
@@ -139,7 +141,8 @@ void init_semaphore(sem_t *sem, const char *failure, int status) {
 }
 
 void connect_to_application() {
-    while ((hclient = xcom_client_connect(host_name, host_port, message_handler)) == nullptr) {
+    HXCOM connection;
+    while ((connection = xcom_client_connect(host_name, host_port, message_handler)) == nullptr) {
         if (!is_session_type("api-serial") && !printed) {
             shell_println("Waiting for application to start");
             fflush(stdout);
@@ -147,10 +150,11 @@ void connect_to_application() {
         }
         sleep(kRetrySeconds);
     }
+    link_adopt(connection);
 }
 
 [[noreturn]] void end_session_early(const char *record) {
-    xcom_client_disconnect(hclient);
+    link_release();
     if (gbPrintToSysLog) mysyslog("%s", record);
     exit(-1);
 }
@@ -218,6 +222,7 @@ int main(int argc, char **argv) {
 
     read_login_settings();
     bDevMode = is_session_type("telnet");
+    start_termination_thread();
     if (view_only_mode) {
         shell_println("Log viewer mode (Ctrl-C to quit) ...");
         authenticated.store(1);  // the viewer has no login of its own and shows the log
