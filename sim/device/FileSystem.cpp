@@ -96,8 +96,12 @@ HostObjects openHostObjects(const Options &options, const std::string &simBin) {
         host.programs.push_back({openPath(simBin + "/" + standIn.name, false),
                                  std::string(standIn.deviceDir) + "/" + standIn.name, false});
     }
-    for (const auto &install : options.installs)
-        host.programs.push_back({openPath(install.hostPath, false), install.devicePath, false});
+    for (const auto &install : options.installs) {
+        struct stat st;
+        bool directory = ::stat(install.hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        host.programs.push_back(
+            {openPath(install.hostPath, directory), install.devicePath, directory});
+    }
     if (!options.stateDir.empty())
         host.state = {openPath(options.stateDir, true), paths::kStateDir, true};
     return host;

@@ -14,7 +14,8 @@ const char *usageText() {
            "       device --join PID [--] COMMAND [ARG...]\n"
            "Runs COMMAND in a private simulated device and exits with its status.\n"
            "  --state DIR                  host directory of the device's state (/opt/sim)\n"
-           "  --install HOSTFILE=DEVPATH   puts a host file at a path under /opt or /tmp\n"
+           "  --install HOSTPATH=DEVPATH   puts a host file or directory at a path under /opt\n"
+           "                               or /tmp (a directory stays writable)\n"
            "  --setting NAME=VALUE         initial device setting\n"
            "  --no-ready                   no /tmp/VelaReady\n"
            "  --no-listener-dirs           neither listener directory\n"
@@ -80,11 +81,11 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error) {
             if (!value(arg, text)) return false;
             size_t eq = text.rfind('=');
             if (eq == std::string::npos || eq == 0)
-                return fail(error, "--install needs HOSTFILE=DEVICEPATH");
+                return fail(error, "--install needs HOSTPATH=DEVICEPATH");
             Install install{text.substr(0, eq), text.substr(eq + 1)};
             if (!validDevicePath(install.devicePath))
                 return fail(error, "--install: " + install.devicePath +
-                                       " is not a file path under /opt or /tmp (outside /opt/sim)");
+                                       " is not a path under /opt or /tmp (outside /opt/sim)");
             if (::access(install.hostPath.c_str(), R_OK) != 0)
                 return fail(error, "--install: cannot read " + install.hostPath);
             options.installs.push_back(std::move(install));

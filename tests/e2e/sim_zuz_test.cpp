@@ -17,18 +17,9 @@ DeviceOptions idleDevice() {
     return options;
 }
 
-std::string hex(std::string_view text) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        out += kDigits[(c & 0x7f) >> 4];
-        out += kDigits[c & 0xf];
-    }
-    return out;
-}
-
 std::string loginLine(std::string_view user, std::string_view password, std::string_view tty) {
-    return "E: _control login \"" + hex(user) + "\" \"" + hex(password) + "\" " + std::string(tty);
+    return "E: _control login \"" + hexEncoded(user) + "\" \"" + hexEncoded(password) + "\" " +
+           std::string(tty);
 }
 
 }  // namespace

@@ -51,6 +51,10 @@ class DeviceState {
     std::string dir_;
 };
 
+// How the shell hex-encodes a secret for the application: two lower-case hex digits
+// per character, top bit cleared.
+std::string hexEncoded(std::string_view text);
+
 }  // namespace vela::test
 
 #endif

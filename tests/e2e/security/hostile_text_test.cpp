@@ -11,16 +11,6 @@ namespace {
 
 const std::string kHostile = "%n%s%x%%\x01\x07\x1b[7m";
 
-std::string hexOf(const std::string &text) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        out += kDigits[(c & 0x7F) >> 4];
-        out += kDigits[c & 0x0F];
-    }
-    return out;
-}
-
 }  // namespace
 
 TEST(SecurityText, HostileSecureProfileUserIsSentEncodedShownAndLoggedLiterally) {
@@ -37,8 +27,8 @@ TEST(SecurityText, HostileSecureProfileUserIsSentEncodedShownAndLoggedLiterally)
     ASSERT_TRUE(converse(device, {{"Login:", kHostile + "\r"}, {"Password:", "pw\" x\r"}}));
     ASSERT_TRUE(waitForLoop(device));
     const std::string tty = ttyOf(device);
-    EXPECT_EQ(zuzCount(device, "E: _control login \"" + hexOf(kHostile) + "\" \"" +
-                                   hexOf("pw\" x") + "\" " + tty),
+    EXPECT_EQ(zuzCount(device, "E: _control login \"" + hexEncoded(kHostile) + "\" \"" +
+                                   hexEncoded("pw\" x") + "\" " + tty),
               1);
     device.type("whoami\r");
     EXPECT_TRUE(device.waitFor("\n" + kHostile + "\r\n")) << "zuz names the user";

@@ -7,34 +7,23 @@
 
 using namespace vela::test;
 
-namespace {
-
-std::string hexOf(const std::string &text) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        out += kDigits[(c & 0x7F) >> 4];
-        out += kDigits[c & 0x0F];
-    }
-    return out;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(SecuritySecrets, PasswordCommandSecretsLeaveOnlyInHexAndStayOutOfTheHistory) {
     ShellSession shell;
     shell.forward("setpassword admin x Secret1 Secret2",
-                  "C: setpassword admin x " + hexOf("Secret1") + " " + hexOf("Secret2"));
+                  "C: setpassword admin x " + hexEncoded("Secret1") + " " + hexEncoded("Secret2"));
     // The secret of "webmonitoring" is its first argument.
-    shell.forward("webmonitoring Secret3 on", "C: webmonitoring " + hexOf("Secret3") + " on");
+    shell.forward("webmonitoring Secret3 on", "C: webmonitoring " + hexEncoded("Secret3") + " on");
     shell.forward("api setpassword admin x Secret4 \"Secret 5\"",
-                  "E: setpassword admin x " + hexOf("Secret4") + " " + hexOf("Secret 5"));
-    shell.forward("sys webmonitoring Secret6 on", "D: webmonitoring " + hexOf("Secret6") + " on");
+                  "E: setpassword admin x " + hexEncoded("Secret4") + " " + hexEncoded("Secret 5"));
+    shell.forward("sys webmonitoring Secret6 on",
+                  "D: webmonitoring " + hexEncoded("Secret6") + " on");
     shell.forward("kbox webmonitoring \"Secret 7\" off",
-                  "D: webmonitoring " + hexOf("Secret 7") + " off");
+                  "D: webmonitoring " + hexEncoded("Secret 7") + " off");
     shell.run("apicmds", "mode...\r\r\n");
     shell.forward("setpassword admin x Secret8 Secret9",
-                  "E: setpassword admin x " + hexOf("Secret8") + " " + hexOf("Secret9"));
+                  "E: setpassword admin x " + hexEncoded("Secret8") + " " + hexEncoded("Secret9"));
     shell.run("exit", "Exiting customer api *ONLY* mode\r\n");
     // Encoded, a line that no longer fits is refused, not cut.
     const std::string huge(200, 'S');
