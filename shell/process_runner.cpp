@@ -23,9 +23,9 @@ class FileActions {
     posix_spawn_file_actions_t actions_;
 };
 
-// Owns a posix_spawn attribute set that gives the child an empty signal mask: the
-// shell blocks its termination signals in all its threads (termination.h), and a tool
-// must not inherit that.
+// Owns a posix_spawn attribute set that gives the child an empty signal mask and the
+// default SIGPIPE: the shell blocks its termination signals in all its threads
+// (termination.h) and ignores SIGPIPE, and a tool must inherit neither.
 class UnblockedSignals {
   public:
     UnblockedSignals() {
@@ -33,7 +33,11 @@ class UnblockedSignals {
         sigset_t none;
         sigemptyset(&none);
         posix_spawnattr_setsigmask(&attr_, &none);
-        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK);
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attr_, &pipe);
+        posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     }
     ~UnblockedSignals() { posix_spawnattr_destroy(&attr_); }
     UnblockedSignals(const UnblockedSignals &) = delete;
