@@ -110,9 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     while (!input.empty()) {
         // A count byte, then the line (at most 511 characters, as the editor's).
         unsigned count = input.byte();
-        std::string line = input.until('\n');
-        line.resize(strnlen(line.c_str(), line.size()));
-        if (line.size() > kCmdbuffRoom - 1) line.resize(kCmdbuffRoom - 1);
+        const std::string line = input.text('\n', kCmdbuffRoom - 1);
         unsigned times = count < 0xF0 ? 1 : 1 + (count - 0xEF) * 1024;
         for (unsigned i = 0; i < times; ++i) {
             if (!import.in_progress) import.start();

@@ -10,7 +10,6 @@
 #include <deque>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "FuzzInput.h"
 #include "libxcom.h"
@@ -72,48 +71,37 @@ class Unread {
     size_t start_ = 0;
 };
 
-// What the next call gives for a held line, by the wire rules.
-Expected lineOf(Unread &unread, size_t lf) {
-    size_t length = lf + 1;
-    if (length > XCOM_MAX_LINE) return {Expected::kFailure, {}};
-    return {Expected::kLine, cleaned(unread.take(length))};
-}
-
-// Stream: the bytes not yet returned as lines, wherever they are; the segmentation
-// cannot change the outcome.
-class StreamModel {
+// The wire rules for stream and datagram sockets alike: a stream's bytes are held as
+// they come, wherever they are cut; each datagram is taken whole into the held bytes
+// when the reader needs more, cut to the room left.
+class Model {
   public:
-    void sent(const std::string &bytes) { unread_.append(bytes); }
-    void closed() { closed_ = true; }
-    Expected next() {
-        size_t lf = unread_.findLf(XCOM_MAX_HELD);
-        if (lf != std::string::npos) return lineOf(unread_, lf);
-        if (unread_.size() >= XCOM_MAX_HELD || closed_) return {Expected::kFailure, {}};
-        return {Expected::kWait, {}};
+    explicit Model(bool datagrams) : datagrams_(datagrams) {}
+    void sent(const std::string &bytes) {
+        if (datagrams_)
+            queue_.push_back(bytes);
+        else
+            held_.append(bytes);
     }
-
-  private:
-    Unread unread_;
-    bool closed_ = false;
-};
-
-// Datagrams: each is taken whole into the held bytes, cut to the room left.
-class DatagramModel {
-  public:
-    void sent(const std::string &datagram) { queue_.push_back(datagram); }
+    void closed() { closed_ = true; }
     Expected next() {
         for (;;) {
             size_t lf = held_.findLf(XCOM_MAX_HELD);
-            if (lf != std::string::npos) return lineOf(held_, lf);
-            if (held_.size() >= XCOM_MAX_HELD) return {Expected::kFailure, {}};
+            if (lf != std::string::npos) {
+                if (lf + 1 > XCOM_MAX_LINE) return {Expected::kFailure, {}};
+                return {Expected::kLine, cleaned(held_.take(lf + 1))};
+            }
+            if (held_.size() >= XCOM_MAX_HELD || (queue_.empty() && closed_))
+                return {Expected::kFailure, {}};
             if (queue_.empty()) return {Expected::kWait, {}};
-            std::string d = queue_.front();
+            held_.append(queue_.front().substr(0, XCOM_MAX_HELD - held_.size()));
             queue_.pop_front();
-            held_.append(d.substr(0, XCOM_MAX_HELD - held_.size()));
         }
     }
 
   private:
+    bool datagrams_;
+    bool closed_ = false;
     std::deque<std::string> queue_;
     Unread held_;
 };
@@ -126,7 +114,6 @@ struct Reader {
 };
 
 // Calls the reader while the model says it will not wait; false once it failed.
-template <class Model>
 bool drain(Model &model, Reader &reader) {
     for (;;) {
         Expected e = model.next();
@@ -168,8 +155,12 @@ bool sendSome(int fd, const std::string &bytes, bool datagram, size_t &sent) {
     }
 }
 
-template <class Model>
-void run(FuzzInput &input, int type, Model &model) {
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    FuzzInput input(data, size);
+    const int type = input.byte() & 1 ? SOCK_DGRAM : SOCK_STREAM;
+    Model model(type == SOCK_DGRAM);
     int fds[2];
     if (socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, fds) != 0) abort();
     Reader reader{fds[0]};
@@ -188,7 +179,8 @@ void run(FuzzInput &input, int type, Model &model) {
         alive = drain(model, reader);
         if (!whole) break;
     }
-    if constexpr (std::is_same_v<Model, StreamModel>) {
+    // A stream's end is the end of its input; a datagram socket has none.
+    if (type == SOCK_STREAM) {
         close(fds[1]);
         fds[1] = -1;
         model.closed();
@@ -196,18 +188,5 @@ void run(FuzzInput &input, int type, Model &model) {
     }
     close(fds[0]);
     if (fds[1] >= 0) close(fds[1]);
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzInput input(data, size);
-    if (input.byte() & 1) {
-        DatagramModel model;
-        run(input, SOCK_DGRAM, model);
-    } else {
-        StreamModel model;
-        run(input, SOCK_STREAM, model);
-    }
     return 0;
 }

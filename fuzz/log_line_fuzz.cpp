@@ -27,28 +27,25 @@ void command(void (*handler)(int, char **), std::vector<std::string> words) {
     handler(static_cast<int>(argv.size()), argv.data());
 }
 
-// What the filter table holds after adding these texts to an empty one.
-std::vector<std::string> stored(const std::vector<std::string> &added) {
-    std::vector<std::string> kept;
-    for (const auto &text : added)
-        if (!text.empty() && text.size() < kFilterRoom && kept.size() < kFilterSlots)
-            kept.push_back(text);
-    return kept;
-}
-
 bool anyIn(const std::vector<std::string> &filters, const std::string &text) {
     for (const auto &f : filters)
         if (text.find(f) != std::string::npos) return true;
     return false;
 }
 
-std::vector<std::string> filterTexts(FuzzInput &input) {
-    std::vector<std::string> texts;
-    for (size_t n = input.below(13); n > 0; --n) {
-        std::string text = input.until('\n');
-        texts.push_back(text.substr(0, strnlen(text.c_str(), text.size())));
-    }
-    return texts;
+// Empties a filter table with its command ("show" or "cull"), then adds up to 12 texts
+// from the input; returns what the table must hold.
+std::vector<std::string> setFilters(void (*handler)(int, char **), const char *word,
+                                    FuzzInput &input) {
+    std::vector<std::string> add = {word, "add"}, kept;
+    for (size_t n = input.below(13); n > 0; --n)
+        add.push_back(input.text('\n'));
+    command(handler, {word, "del", "*"});
+    command(handler, add);
+    for (size_t i = 2; i < add.size(); ++i)
+        if (!add[i].empty() && add[i].size() < kFilterRoom && kept.size() < kFilterSlots)
+            kept.push_back(add[i]);
+    return kept;
 }
 
 }  // namespace
@@ -63,27 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzInput input(data, size);
     unsigned layout = input.byte();
     std::vector<std::string> format = {"format"};
-    if (layout & 1) format.push_back("date");
-    if (layout & 2) format.push_back("time");
-    if (layout & 4) format.push_back("level");
-    if (layout & 8) format.push_back("Date");
+    const char *const fields[] = {"date", "time", "level", "Date"};
+    for (unsigned bit = 0; bit < 4; ++bit)
+        if (layout & (1u << bit)) format.push_back(fields[bit]);
     command(log_format_cmd, format);
 
-    std::vector<std::string> show = filterTexts(input), cull = filterTexts(input);
-    command(log_show_cmd, {"show", "del", "*"});
-    command(log_cull_cmd, {"cull", "del", "*"});
-    std::vector<std::string> add = {"show", "add"};
-    add.insert(add.end(), show.begin(), show.end());
-    command(log_show_cmd, add);
-    add = {"cull", "add"};
-    add.insert(add.end(), cull.begin(), cull.end());
-    command(log_cull_cmd, add);
-    show = stored(show);
-    cull = stored(cull);
-
-    std::string line = input.rest();
-    line.resize(strnlen(line.c_str(), line.size()));
-    if (line.size() > kShownRoom - 1) line.resize(kShownRoom - 1);  // one datagram
+    const std::vector<std::string> show = setFilters(log_show_cmd, "show", input),
+                                   cull = setFilters(log_cull_cmd, "cull", input);
+    const std::string line = input.text('\0', kShownRoom - 1);  // one datagram
 
     auto shown = std::make_unique<char[]>(kShownRoom);
     bool printed = format_log_line(line.c_str(), shown.get(), kShownRoom);

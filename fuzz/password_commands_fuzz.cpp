@@ -2,8 +2,6 @@
 // secret words of the two password commands always leave in hex and nothing else
 // changes; a line whose encoded form would not fit the 512-byte command buffer is
 // refused unchanged, never cut.
-#include <string.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,8 +9,6 @@
 #include "FuzzInput.h"
 #include "app_link.h"
 #include "command_parsing.h"
-
-using vela::fuzz::FuzzInput;
 
 namespace {
 
@@ -37,62 +33,48 @@ std::string hexOf(const std::string &text) {
     return out;
 }
 
-// Which words are secret: setpassword's fourth and fifth of five, webmonitoring's second
-// of three.
-std::vector<size_t> secretWords(const std::vector<std::string> &w) {
-    if (w.size() == 5 && w[0] == "setpassword") return {3, 4};
-    if (w.size() == 3 && w[0] == "webmonitoring") return {1};
-    return {};
+// Whether word i is secret: setpassword's fourth and fifth of five, webmonitoring's
+// second of three.
+bool secret(const std::vector<std::string> &w, size_t i) {
+    return (w.size() == 5 && w[0] == "setpassword" && i >= 3) ||
+           (w.size() == 3 && w[0] == "webmonitoring" && i == 1);
 }
 
 // The words joined by single blanks, the secret ones in hex.
-std::string joined(const std::vector<std::string> &w, const std::vector<size_t> &secrets) {
+std::string joined(const std::vector<std::string> &w) {
     std::string out;
-    for (size_t i = 0; i < w.size(); ++i) {
-        bool secret = !secrets.empty() && (i == secrets.front() || i == secrets.back());
-        out += (i > 0 ? " " : "") + (secret ? hexOf(w[i]) : w[i]);
-    }
+    for (size_t i = 0; i < w.size(); ++i)
+        out += (i > 0 ? " " : "") + (secret(w, i) ? hexOf(w[i]) : w[i]);
     return out;
 }
 
-void checkPreProcess(const std::string &line) {
+void checkPreProcess(const std::string &line, const std::vector<std::string> &w) {
     auto cmdbuff = std::make_unique<char[]>(kCmdbuffRoom);
     memcpy(cmdbuff.get(), line.c_str(), line.size() + 1);
-    int result = preProcessPasswordCommands(cmdbuff.get());
-    std::string after = cmdbuff.get();
-    FUZZ_CHECK(after.size() <= kCmdbuffRoom - 1);
-
-    std::vector<std::string> w = words(line);
-    std::vector<size_t> secrets = secretWords(w);
-    if (secrets.empty()) {  // other lines are left exactly as typed
-        FUZZ_CHECK(result == 0 && after == line);
-        return;
-    }
-    std::string expected = joined(w, secrets);
-    if (expected.size() > kCmdbuffRoom - 1) {
+    const int result = preProcessPasswordCommands(cmdbuff.get());
+    const std::string after = cmdbuff.get();
+    // Lines without secrets stay exactly as typed.
+    const std::string expected = secret(w, 1) || secret(w, 3) ? joined(w) : line;
+    if (expected.size() > kCmdbuffRoom - 1)
         FUZZ_CHECK(result == -1 && after == line);
-        return;
-    }
-    FUZZ_CHECK(result == 0 && after == expected);
+    else
+        FUZZ_CHECK(result == 0 && after == expected);
 }
 
 // What "api", "sys" and "kbox" send of the words they were given.
-void checkJoin(const std::string &line) {
-    std::vector<char> copy(line.begin(), line.end());
-    copy.push_back('\0');
-    char *argv[MAX_ARGS];
-    int argc = 0;
-    if (tokenizeString(copy.data(), &argc, argv) != 0 || argc == 0) return;
-    std::vector<std::string> w(argv, argv + argc);
+void checkJoin(std::vector<std::string> w) {
+    if (w.empty()) return;
+    std::vector<char *> argv;
+    for (auto &word : w)
+        argv.push_back(word.data());
     auto out = std::make_unique<char[]>(kCmdbuffRoom);
     strcpy(out.get(), "untouched");
-    int result = join_encoding_secrets(out.get(), argc, argv);
-    std::string expected = joined(w, secretWords(w));
-    if (expected.size() > kCmdbuffRoom - 1) {
+    const int result = join_encoding_secrets(out.get(), static_cast<int>(argv.size()), argv.data());
+    const std::string expected = joined(w);
+    if (expected.size() > kCmdbuffRoom - 1)
         FUZZ_CHECK(result == -1 && strcmp(out.get(), "untouched") == 0);
-    } else {
+    else
         FUZZ_CHECK(result == 0 && expected == out.get());
-    }
 }
 
 }  // namespace
@@ -103,10 +85,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FuzzInput input(data, size);
-    std::string line = input.until('\0');
-    if (line.size() > kCmdbuffRoom - 1) line.resize(kCmdbuffRoom - 1);
-    checkPreProcess(line);
-    checkJoin(line);
+    vela::fuzz::FuzzInput input(data, size);
+    const std::string line = input.text('\0', kCmdbuffRoom - 1);
+    const std::vector<std::string> w = words(line);
+    checkPreProcess(line, w);
+    checkJoin(w);
     return 0;
 }

@@ -1,12 +1,15 @@
 #include "DeviceSession.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -34,36 +37,18 @@ std::string makeStateDir() {
 
 std::vector<std::string> launcherArguments(const DeviceOptions &o, const std::string &stateDir) {
     std::vector<std::string> args = {VELA_HARNESS_DEVICE_LAUNCHER, "--state", stateDir};
-    if (!o.velaBinary.empty()) {
-        args.push_back("--install");
-        args.push_back(o.velaBinary + "=" + kDeviceVela);
-    }
-    for (const auto &[host, device] : o.installs) {
-        args.push_back("--install");
-        args.push_back(host + "=" + device);
-    }
-    for (const auto &[name, value] : o.settings) {
-        args.push_back("--setting");
-        args.push_back(name + "=" + value);
-    }
-    const std::pair<bool, const char *> switches[] = {
-        {!o.readyMarker, "--no-ready"},
-        {!o.apiListenerDir, "--no-api-listener-dir"},
-        {!o.syslogListenerDir, "--no-syslog-listener-dir"},
-        {!o.zuz, "--no-zuz"},
-        {!o.syslogd, "--no-syslogd"},
+    auto add = [&](const char *option, const std::string &value) {
+        args.push_back(option);
+        args.push_back(value);
     };
-    for (const auto &[on, option] : switches) {
-        if (on) args.push_back(option);
-    }
-    if (o.zuzStartDelayMs > 0) {
-        args.push_back("--zuz-start-delay");
-        args.push_back(std::to_string(o.zuzStartDelayMs));
-    }
-    if (o.lockoutMs >= 0) {
-        args.push_back("--lockout-ms");
-        args.push_back(std::to_string(o.lockoutMs));
-    }
+    if (!o.velaBinary.empty()) add("--install", o.velaBinary + "=" + kDeviceVela);
+    for (const auto &[host, device] : o.installs)
+        add("--install", host + "=" + device);
+    for (const auto &[name, value] : o.settings)
+        add("--setting", name + "=" + value);
+    if (!o.readyMarker) args.push_back("--no-ready");
+    if (!o.syslogd) args.push_back("--no-syslogd");
+    if (o.zuzStartDelayMs > 0) add("--zuz-start-delay", std::to_string(o.zuzStartDelayMs));
     args.insert(args.end(), o.launcherArguments.begin(), o.launcherArguments.end());
     args.push_back("--");
     args.insert(args.end(), o.command.begin(), o.command.end());
@@ -86,14 +71,15 @@ bool eventually(const std::function<bool()> &condition, std::chrono::millisecond
 }
 
 DeviceSession::DeviceSession(DeviceOptions options)
-    : options_(std::move(options)), stateDir_(makeStateDir()), state_(stateDir_) {
-    if (options_.startNow) {
-        try {
-            start();
-        } catch (...) {
-            tearDown();
-            throw;
-        }
+    : options_(std::move(options)),
+      stateDir_(makeStateDir()),
+      state_(stateDir_),
+      terminal_(options_.rows, options_.columns) {
+    try {
+        start();
+    } catch (...) {
+        tearDown();
+        throw;
     }
 }
 
@@ -106,62 +92,25 @@ DeviceSession::~DeviceSession() {
 }
 
 void DeviceSession::start() {
-    if (launcher_ != 0 || terminal_) throw std::logic_error("the device was already started");
     if (!options_.zuzRules.empty()) state_.setZuzRules(options_.zuzRules);
-    terminal_ = std::make_unique<Terminal>(options_.rows, options_.columns);
-    launcher_ = spawnOnTerminal(launcherArguments(options_, stateDir_), terminal_->slavePath());
-    terminal_->startReading();
-
-    bool up = eventually(
-        [&] {
-            if (state_.daemonPid("device") > 0) return true;
-            if (auto status = waitChild(launcher_, 0ms)) {
-                exitStatus_ = status;
-                launcher_ = 0;
-                return true;
-            }
-            return false;
-        },
-        kStartTimeout);
+    launcher_ = spawnOnTerminal(launcherArguments(options_, stateDir_), terminal_.slavePath());
+    terminal_.startReading();
+    eventually([&] { return state_.daemonPid("device") > 0 || !running(); }, kStartTimeout);
     initPid_ = state_.daemonPid("device");
-    if (!up || initPid_ <= 0) {
-        terminal_->waitEnd(1s);
+    if (initPid_ <= 0) {
+        terminal_.waitEnd(1s);
         throw std::runtime_error("the device did not start (status " +
                                  std::to_string(exitStatus_.value_or(-1)) +
-                                 "): " + terminal_->output());
+                                 "): " + terminal_.output());
     }
     initHandle_.reset(static_cast<int>(::syscall(SYS_pidfd_open, initPid_, 0)));
 }
 
-void DeviceSession::resize(unsigned short rows, unsigned short columns) {
-    options_.rows = rows;
-    options_.columns = columns;
-    if (terminal_) terminal_->resize(rows, columns);
-}
-
-bool DeviceSession::type(std::string_view bytes) {
-    return terminal_ && terminal_->type(bytes);
-}
-
-std::string DeviceSession::output() const {
-    return terminal_ ? terminal_->output() : "";
-}
-
 bool DeviceSession::waitFor(std::string_view text, std::chrono::milliseconds timeout) {
-    if (!terminal_) return false;
-    size_t end = terminal_->waitFor(text, matchEnd_, timeout);
+    size_t end = terminal_.waitFor(text, matchEnd_, timeout);
     if (end == std::string::npos) return false;
     matchEnd_ = end;
     return true;
-}
-
-std::string DeviceSession::outputSinceMatch() const {
-    std::string all = output();
-    return matchEnd_ < all.size() ? all.substr(matchEnd_) : "";
-}
-
-void DeviceSession::closeTerminal() {
-    if (terminal_) terminal_->close();
 }
 
 std::optional<int> DeviceSession::waitExit(std::chrono::milliseconds timeout) {
@@ -173,63 +122,62 @@ std::optional<int> DeviceSession::waitExit(std::chrono::milliseconds timeout) {
         }
         launcher_ = 0;
         // Whatever the command wrote last is still on its way through the pty.
-        if (terminal_) terminal_->waitEnd(1s);
+        terminal_.waitEnd(1s);
     }
     return exitStatus_;
 }
 
 bool DeviceSession::running() {
-    if (launcher_ == 0) return false;
-    if (auto status = waitChild(launcher_, 0ms)) {
-        exitStatus_ = status;
-        launcher_ = 0;
-        return false;
-    }
-    return true;
+    if (launcher_ != 0 && (exitStatus_ = waitChild(launcher_, 0ms))) launcher_ = 0;
+    return launcher_ != 0;
 }
 
 bool DeviceSession::waitForZuzLine(std::string_view line, std::chrono::milliseconds timeout) {
     return eventually(
         [&] {
-            for (const auto &received : state_.zuzReceived()) {
-                if (received == line) return true;
-            }
-            return false;
+            auto lines = state_.zuzReceived();
+            return std::find(lines.begin(), lines.end(), line) != lines.end();
         },
         timeout);
 }
 
-RunResult DeviceSession::runInDevice(const std::vector<std::string> &argv, const std::string &input,
+RunResult DeviceSession::runInDevice(const std::vector<std::string> &argv,
                                      std::chrono::milliseconds timeout) {
-    if (initPid_ <= 0) throw std::logic_error("the device has not started");
     std::vector<std::string> args = {VELA_HARNESS_DEVICE_LAUNCHER, "--join",
                                      std::to_string(initPid_), "--"};
     args.insert(args.end(), argv.begin(), argv.end());
-    return runProcess(args, input, timeout);
+    return runProcess(args, timeout);
 }
 
 bool DeviceSession::signalDaemon(std::string_view name, int signal) {
     int pid = state_.daemonPid(name);
-    if (pid <= 0) return false;
     // The shell's own kill: no dependence on a kill program being installed.
-    std::string command = "kill -" + std::to_string(signal) + " " + std::to_string(pid);
-    return runInDevice({"sh", "-c", command}).status == 0;
+    return pid > 0 &&
+           runInDevice({"sh", "-c", "kill -" + std::to_string(signal) + " " + std::to_string(pid)})
+                   .status == 0;
 }
 
-sim::UniqueFd DeviceSession::connectTcp(int port) {
-    return connectInDevice(initPid_, port);
+sim::UniqueFd DeviceSession::tcpSocket(int port, bool ipv6) {
+    sockaddr_in address4{};
+    sockaddr_in6 address6{};
+    address4.sin_family = AF_INET;
+    address4.sin_port = address6.sin6_port = htons(static_cast<uint16_t>(port));
+    address4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address6.sin6_family = AF_INET6;
+    address6.sin6_addr = in6addr_loopback;
+    auto *address =
+        ipv6 ? reinterpret_cast<sockaddr *>(&address6) : reinterpret_cast<sockaddr *>(&address4);
+    return socketInDevice(initPid_, address, ipv6 ? sizeof address6 : sizeof address4, SOCK_STREAM,
+                          false);
 }
 
-sim::UniqueFd DeviceSession::connectTcp6(int port) {
-    return connectInDevice6(initPid_, port);
-}
-
-sim::UniqueFd DeviceSession::bindDatagram(const std::string &devicePath) {
-    return bindDatagramInDevice(initPid_, devicePath);
-}
-
-sim::UniqueFd DeviceSession::connectDatagram(const std::string &devicePath) {
-    return connectDatagramInDevice(initPid_, devicePath);
+sim::UniqueFd DeviceSession::datagramSocket(const std::string &devicePath, bool bind) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (devicePath.size() >= sizeof address.sun_path) return {};
+    devicePath.copy(address.sun_path, devicePath.size());
+    return socketInDevice(initPid_, reinterpret_cast<sockaddr *>(&address), sizeof address,
+                          SOCK_DGRAM, bind);
 }
 
 void DeviceSession::tearDown() {
@@ -248,7 +196,7 @@ void DeviceSession::tearDown() {
         ::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTeardownTimeout).count()));
         initHandle_.reset();
     }
-    if (terminal_) terminal_->close();
+    terminal_.close();
     if (stateDir_.empty()) return;
     if (::testing::Test::HasFailure()) {
         std::cerr << "device state kept in " << stateDir_ << "\n";

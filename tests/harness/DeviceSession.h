@@ -35,7 +35,6 @@
 
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,53 +65,43 @@ struct DeviceOptions {
     // zuz's rules from the start (see above).
     std::string zuzRules;
     bool readyMarker = true;
-    bool apiListenerDir = true;
-    bool syslogListenerDir = true;
-    bool zuz = true;
     bool syslogd = true;
     int zuzStartDelayMs = 0;
-    int lockoutMs = -1;  // -1: zuz's default
     unsigned short rows = 24;
     unsigned short columns = 80;
-    // More launcher options, placed before the command.
+    // More launcher options (e.g. "--no-api-listener-dir"), placed before the command.
     std::vector<std::string> launcherArguments;
-    // false: the constructor does not start the device; call start().
-    bool startNow = true;
 };
 
 class DeviceSession {
   public:
-    // Starts the device unless options.startNow is false. Throws std::runtime_error
+    // Starts the device and returns once its command runs. Throws std::runtime_error
     // (with the launcher's output) when the device does not come up.
     explicit DeviceSession(DeviceOptions options = {});
     ~DeviceSession();
     DeviceSession(const DeviceSession &) = delete;
     DeviceSession &operator=(const DeviceSession &) = delete;
 
-    // Starts the device and returns once its command runs. Throws std::runtime_error.
-    void start();
-    // Sets the window size; before start() it is the initial size.
-    void resize(unsigned short rows, unsigned short columns);
-
     // All members are for the test's thread.
 
     // --- terminal
+    // Sets the window size (the foreground process group gets SIGWINCH).
+    void resize(unsigned short rows, unsigned short columns) { terminal_.resize(rows, columns); }
     // Types bytes ("\r" is Enter in raw mode); false once the terminal is closed.
-    bool type(std::string_view bytes);
+    bool type(std::string_view bytes) { return terminal_.type(bytes); }
     // Everything the terminal has received, raw.
-    std::string output() const;
+    std::string output() const { return terminal_.output(); }
     // Waits until text appears after the end of the previous successful waitFor;
     // moves past it. false on timeout or when the terminal ended without it.
     bool waitFor(std::string_view text, std::chrono::milliseconds timeout = kDefaultTimeout);
-    // The output after the end of the previous successful waitFor.
-    std::string outputSinceMatch() const;
     // Hangs up the terminal (closes the master side).
-    void closeTerminal();
+    void closeTerminal() { terminal_.close(); }
 
     // --- the device's life
     // The launcher's exit status (the command's, or 128 + signal); nullopt when it did
     // not end within timeout, after which the device has been killed.
     std::optional<int> waitExit(std::chrono::milliseconds timeout = kDefaultTimeout);
+    // Whether the launcher still runs (its status is kept once it ended).
     bool running();
     // Host pid of the device's init (pid 1 inside).
     pid_t initPid() const { return initPid_; }
@@ -128,28 +117,35 @@ class DeviceSession {
 
     // --- inside the device
     // Runs argv inside the device's namespaces (argv[0] looked up on the device's
-    // PATH) with input on its stdin; status -1 when it was killed after timeout.
-    RunResult runInDevice(const std::vector<std::string> &argv, const std::string &input = "",
+    // PATH); status -1 when it was killed after timeout.
+    RunResult runInDevice(const std::vector<std::string> &argv,
                           std::chrono::milliseconds timeout = kDefaultTimeout);
     // Sends signal to a daemon ("zuz" or "syslogd") of the device; true when sent.
     bool signalDaemon(std::string_view name, int signal);
     // A TCP connection to the device's 127.0.0.1:port, owned by the caller; empty
     // when refused.
-    sim::UniqueFd connectTcp(int port = 4121);
+    sim::UniqueFd connectTcp(int port = 4121) { return tcpSocket(port, false); }
     // The same to the device's [::1]:port.
-    sim::UniqueFd connectTcp6(int port);
+    sim::UniqueFd connectTcp6(int port) { return tcpSocket(port, true); }
     // A datagram socket bound to devicePath in the device, owned by the caller.
-    sim::UniqueFd bindDatagram(const std::string &devicePath);
+    sim::UniqueFd bindDatagram(const std::string &devicePath) {
+        return datagramSocket(devicePath, true);
+    }
     // A datagram socket connected to devicePath in the device (e.g. /dev/log).
-    sim::UniqueFd connectDatagram(const std::string &devicePath);
+    sim::UniqueFd connectDatagram(const std::string &devicePath) {
+        return datagramSocket(devicePath, false);
+    }
 
   private:
+    void start();
     void tearDown();
+    sim::UniqueFd tcpSocket(int port, bool ipv6);
+    sim::UniqueFd datagramSocket(const std::string &devicePath, bool bind);
 
     DeviceOptions options_;
     std::string stateDir_;
     DeviceState state_;
-    std::unique_ptr<Terminal> terminal_;
+    Terminal terminal_;
     pid_t launcher_ = 0;  // 0 once reaped
     pid_t initPid_ = 0;
     sim::UniqueFd initHandle_;  // pidfd of the init, to wait for the device's end

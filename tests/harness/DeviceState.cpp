@@ -54,10 +54,6 @@ std::optional<std::string> DeviceState::setting(const std::string &name) const {
     return sim::Settings(path(sp::kSettingsFile)).get(name);
 }
 
-void DeviceState::setSetting(const std::string &name, const std::string &value) const {
-    sim::Settings(path(sp::kSettingsFile)).set(name, value);
-}
-
 std::map<std::string, std::string> DeviceState::bootEnv() const {
     return sim::loadBootEnv(path(sp::kBootEnvFile));
 }

@@ -23,17 +23,12 @@ class DeviceState {
   public:
     explicit DeviceState(std::string hostDir) : dir_(std::move(hostDir)) {}
 
-    const std::string &dir() const { return dir_; }
-    std::string path(std::string_view name) const { return dir_ + "/" + std::string(name); }
-
     // Every line zuz received, in order, as the line reader cleaned it.
     std::vector<std::string> zuzReceived() const;
     // Every record syslogd took on /dev/log, in order.
     std::vector<SyslogRecord> syslogRecords() const;
     // A device setting as kbox answers it (stored value or default); nullopt if unknown.
     std::optional<std::string> setting(const std::string &name) const;
-    // Stores a device setting, as "execwithoutecho systemsetting" does.
-    void setSetting(const std::string &name, const std::string &value) const;
     // The boot environment as fw_printenv prints it.
     std::map<std::string, std::string> bootEnv() const;
     // Every run of kbox, fw_setenv, fw_printenv and crashreport: its argv.
@@ -47,6 +42,7 @@ class DeviceState {
     int daemonPid(std::string_view name) const;
 
   private:
+    std::string path(std::string_view name) const { return dir_ + "/" + std::string(name); }
     std::vector<std::vector<std::string>> records(const char *name) const;
     std::string dir_;
 };

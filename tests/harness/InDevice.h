@@ -1,28 +1,20 @@
-// Sockets made inside a running device, for tests that play the shell's part.
+// Sockets made inside a running device, for tests that play a part beside the shell.
 #ifndef VELA_HARNESS_IN_DEVICE_H
 #define VELA_HARNESS_IN_DEVICE_H
 
+#include <sys/socket.h>
 #include <sys/types.h>
-
-#include <string>
 
 #include "UniqueFd.h"
 
 namespace vela::test {
 
-// A TCP connection to 127.0.0.1:port inside the device whose init is initPid; an empty
-// handle when it is refused. Any thread.
-sim::UniqueFd connectInDevice(pid_t initPid, int port);
-// The same to [::1]:port, the device's IPv6 loopback.
-sim::UniqueFd connectInDevice6(pid_t initPid, int port);
-
-// A datagram socket bound to devicePath inside the device (an existing file there is
-// replaced); an empty handle on failure. Any thread.
-sim::UniqueFd bindDatagramInDevice(pid_t initPid, const std::string &devicePath);
-
-// A datagram socket inside the device connected to devicePath (e.g. /dev/log), owned
-// by the caller; empty on failure. Any thread.
-sim::UniqueFd connectDatagramInDevice(pid_t initPid, const std::string &devicePath);
+// A socket of this type made in the namespaces of the device whose init is initPid,
+// connected to address, or bound to it when bind is set (a file already at that path
+// is replaced; the socket is made writable for all). TCP sockets send without delay.
+// Owned by the caller; empty on failure. Any thread.
+sim::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t length, int type,
+                             bool bind);
 
 }  // namespace vela::test
 

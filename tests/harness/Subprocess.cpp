@@ -6,12 +6,14 @@
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <system_error>
 #include <thread>
+
+#include "UniqueFd.h"
 
 namespace vela::test {
 
@@ -23,21 +25,32 @@ using Clock = std::chrono::steady_clock;
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// argv as execv wants it; the strings stay owned by the caller's vector.
-std::vector<char *> argvOf(const std::vector<std::string> &args) {
+// Starts argv with fds as its standard input, output and error, or, given a terminal,
+// as the leader of a new session on that terminal. Only system calls after the fork.
+pid_t spawn(const std::vector<std::string> &args, const std::array<int, 3> &fds,
+            const char *terminal) {
     std::vector<char *> argv;
     for (const auto &arg : args)
         argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
-    return argv;
-}
-
-// In a fresh child: closes every descriptor above 2 and the signal mask of the test.
-void cleanChild() {
+    pid_t pid = ::fork();
+    if (pid < 0) fail("fork");
+    if (pid > 0) return pid;
+    int tty = -1;
+    if (terminal != nullptr) {
+        ::setsid();
+        tty = ::open(terminal, O_RDWR);
+        if (tty < 0 || ::ioctl(tty, TIOCSCTTY, 0) != 0) ::_exit(126);
+    }
+    for (int i = 0; i < 3; ++i)
+        ::dup2(tty >= 0 ? tty : fds[i], i);
+    // Nothing of the test's descriptors and signal mask.
     ::syscall(SYS_close_range, 3U, ~0U, 0U);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
 }
 
 void drain(int &fd, std::string &into) {
@@ -51,37 +64,21 @@ void drain(int &fd, std::string &into) {
     }
 }
 
-}  // namespace
-
 int exitCodeOf(int status) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
 }
 
-RunResult runProcess(const std::vector<std::string> &args, const std::string &input,
-                     std::chrono::milliseconds timeout) {
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) fail("pipe");
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) fail("pipe");
-    auto argv = argvOf(args);
-    pid_t pid = ::fork();
-    if (pid < 0) fail("fork");
-    if (pid == 0) {
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        cleanChild();
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(in[0]);
+}  // namespace
+
+RunResult runProcess(const std::vector<std::string> &args, std::chrono::milliseconds timeout) {
+    int out[2], err[2];
+    sim::UniqueFd null(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!null || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) fail("pipe");
+    const pid_t pid = spawn(args, {null.get(), out[1], err[1]}, nullptr);
     ::close(out[1]);
     ::close(err[1]);
-    // Small inputs fit the pipe; a reader that never reads must not hang the test.
-    ::fcntl(in[1], F_SETFL, O_NONBLOCK);
-    (void)!::write(in[1], input.data(), input.size());
-    ::close(in[1]);
 
     RunResult result;
     int fds[2] = {out[0], err[0]};
@@ -121,22 +118,7 @@ RunResult runProcess(const std::vector<std::string> &args, const std::string &in
 }
 
 pid_t spawnOnTerminal(const std::vector<std::string> &args, const std::string &slavePath) {
-    auto argv = argvOf(args);
-    const char *slave = slavePath.c_str();
-    pid_t pid = ::fork();
-    if (pid < 0) fail("fork");
-    if (pid == 0) {
-        ::setsid();
-        int fd = ::open(slave, O_RDWR);
-        if (fd < 0 || ::ioctl(fd, TIOCSCTTY, 0) != 0) ::_exit(126);
-        ::dup2(fd, 0);
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
-        cleanChild();
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
+    return spawn(args, {-1, -1, -1}, slavePath.c_str());
 }
 
 std::optional<int> waitChild(pid_t pid, std::chrono::milliseconds timeout) {

@@ -12,27 +12,23 @@
 
 namespace vela::test {
 
-// The shell's way of reporting a wait status: the exit code, or 128 plus the signal.
-int exitCodeOf(int waitStatus);
-
 struct RunResult {
     int status = -1;  // exit code, 128 + signal, or -1 when it was killed for taking too long
     std::string out;
     std::string err;
 };
 
-// Runs argv (argv[0] a path) with input on its standard input and collects its
+// Runs argv (argv[0] a path) with nothing on its standard input and collects its
 // output; ends it after timeout (SIGTERM, then SIGKILL a second later). Any thread.
-RunResult runProcess(const std::vector<std::string> &argv, const std::string &input,
-                     std::chrono::milliseconds timeout);
+RunResult runProcess(const std::vector<std::string> &argv, std::chrono::milliseconds timeout);
 
 // Starts argv (argv[0] a path) as the leader of a new session whose controlling
 // terminal is the pty slave at slavePath, on its standard input, output and error.
 // Returns the child's pid (also its process group). Throws std::system_error. Any thread.
 pid_t spawnOnTerminal(const std::vector<std::string> &argv, const std::string &slavePath);
 
-// Waits up to timeout for child pid to end: its exit code (see exitCodeOf), or
-// nullopt while it still runs. Any thread.
+// Waits up to timeout for child pid to end: its exit code, or 128 plus the signal
+// that ended it, as the shell reports it; nullopt while it still runs. Any thread.
 std::optional<int> waitChild(pid_t pid, std::chrono::milliseconds timeout);
 
 }  // namespace vela::test

@@ -69,11 +69,6 @@ bool Terminal::type(std::string_view bytes) {
         if (!master_) return false;
         ssize_t n = ::write(master_.get(), bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) {
-            pollfd fd{master_.get(), POLLOUT, 0};
-            ::poll(&fd, 1, 100);
-            continue;
-        }
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<size_t>(n));
     }

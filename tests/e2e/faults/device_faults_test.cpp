@@ -3,10 +3,6 @@
 // it expects.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <fstream>
 
 #include "ShellOnDevice.h"
 
@@ -14,41 +10,20 @@ using namespace vela::test;
 
 namespace {
 
-const char *const kKbox = "/opt/halvern/bin/kbox";
-
-// An executable shell script on the host, removed with the object.
-class HostScript {
-  public:
-    explicit HostScript(const std::string &body)
-        : path_(testing::TempDir() + "faults-tool-" + std::to_string(::getpid()) + "-" +
-                std::to_string(counter_++)) {
-        std::ofstream(path_) << "#!/bin/sh\n" << body;
-        ::chmod(path_.c_str(), 0755);
-    }
-    ~HostScript() { ::unlink(path_.c_str()); }
-    const std::string &path() const { return path_; }
-
-  private:
-    static inline int counter_ = 0;
-    std::string path_;
-};
+const std::string kKbox = "/opt/halvern/bin/kbox";
 
 // The shell of this type run after setup (a sh command line) inside the device; sh then
 // prints "[status N]" and keeps the device up.
 DeviceOptions shellAfter(const std::string &setup, const std::string &type) {
-    DeviceOptions options = shellWith({});
-    options.command = {"sh", "-c",
-                       setup + "; " + kDeviceVela + " -t " + type +
-                           " --nobanner; echo \"[status $?]\"; exec sleep 30"};
+    DeviceOptions options = keptUp(shellWith({"-t", type, "--nobanner"}));
+    options.command[2] = setup + "; " + options.command[2];
     return options;
 }
 
-bool hasRecordEnding(const DeviceSession &device, const std::string &end) {
-    for (const auto &message : velaRecords(device))
-        if (message.size() >= end.size() &&
-            message.compare(message.size() - end.size(), end.size(), end) == 0)
-            return true;
-    return false;
+// A setup that replaces the device's kbox with a script of this body (no single quotes).
+std::string kboxScript(const std::string &body) {
+    return "umount " + kKbox + " && printf '%s' '#!/bin/sh\n" + body + "' > " + kKbox +
+           " && chmod 755 " + kKbox;
 }
 
 }  // namespace
@@ -71,29 +46,21 @@ TEST(FaultsDevice, KilledSyslogdLeavesAMirroredSessionWorking) {
 TEST(FaultsDevice, MalformedKboxAnswerRefusesTheStart) {
     // An answer of the wrong form is an access failure: status 1 and its record, before
     // anything reaches zuz.
-    HostScript malformed("echo \"kbox: out of order\"\n");
-    DeviceOptions options = shellAfter("true", "api");
-    options.installs = {{malformed.path(), kKbox}};
+    DeviceOptions options = shellAfter(kboxScript("echo \"kbox: out of order\""), "api");
     options.settings = {{"sw", "secret"}};
     DeviceSession device(options);
     EXPECT_TRUE(device.waitFor("[status 1]")) << device.output();
     EXPECT_TRUE(device.zuzReceived().empty());
-    EXPECT_TRUE(
-        eventually([&] { return hasRecordEnding(device, ":0:Cannot get enableSecureProfile"); }));
+    EXPECT_TRUE(waitForRecord(device, ":0:Cannot get enableSecureProfile"));
     EXPECT_EQ(device.output().find("Password"), std::string::npos);
 }
 
 TEST(FaultsDevice, MissingOrSilentKboxReadsAsUnsetSettings) {
     // A tool that cannot run or says nothing gives empty values: the session opens as on a
     // device without a password (the device's own tool is part of its trusted base).
-    HostScript silent("exit 0\n");
-    const std::pair<std::string, std::vector<std::pair<std::string, std::string>>> cases[] = {
-        {std::string("umount ") + kKbox + " && rm " + kKbox, {}},
-        {"true", {{silent.path(), kKbox}}},
-    };
-    for (const auto &[setup, installs] : cases) {
+    for (const std::string &setup : {"umount " + kKbox + " && rm " + kKbox, kboxScript("exit 0")}) {
         DeviceOptions options = shellAfter(setup, "telnet");
-        options.installs = installs;
+        options.settings = {{"sw", "secret"}};
         DeviceSession device(options);
         EXPECT_TRUE(waitForLoop(device)) << setup << device.output();
         EXPECT_EQ(device.output().find("Password"), std::string::npos) << setup;
@@ -105,10 +72,10 @@ TEST(FaultsDevice, MissingOrSilentKboxReadsAsUnsetSettings) {
 TEST(FaultsDevice, SlowKboxIsStoppedAfterTenSecondsAndTheStartFails) {
     // kbox answers the line-end setting at once and then hangs: the start gives it ten
     // seconds, stops it and ends as for a setting it cannot read.
-    HostScript slow(
-        "if [ \"$2\" = eol ]; then echo \"config eol 0 True\"; exit 0; fi\nexec sleep 60\n");
-    DeviceOptions options = shellAfter("true", "telnet");
-    options.installs = {{slow.path(), kKbox}};
+    DeviceOptions options = shellAfter(
+        kboxScript(
+            "if [ \"$2\" = eol ]; then echo \"config eol 0 True\"; exit 0; fi\nexec sleep 60"),
+        "telnet");
     const auto start = std::chrono::steady_clock::now();
     DeviceSession device(options);
     EXPECT_TRUE(device.waitFor("[status 1]", std::chrono::seconds(15)));
@@ -119,41 +86,33 @@ TEST(FaultsDevice, SlowKboxIsStoppedAfterTenSecondsAndTheStartFails) {
     EXPECT_TRUE(device.zuzReceived().empty());
 }
 
-TEST(FaultsDevice, ReadOnlyImportDirectoryRefusesTheImportAndTheSessionGoesOn) {
-    DeviceSession device(
-        shellAfter("mkdir /tmp/webdata && mount -t tmpfs -o ro none /tmp/webdata", "telnet"));
-    ASSERT_TRUE(waitForLoop(device));
-    device.type("importdirectory\r");
-    EXPECT_TRUE(device.waitFor("ERROR: could not open file.\r\n"));
-    // Not importing: the next line is a command again.
-    device.type("version\r");
-    EXPECT_TRUE(device.waitForZuzLine("C: version"));
-    EXPECT_EQ(zuzCount(device, "C: importdirectory"), 0);
-    device.type("\x04");
-    EXPECT_TRUE(device.waitFor("[status 0]"));
-}
-
-TEST(FaultsDevice, FullImportDirectoryFailsTheImportInsteadOfHandingOverACutFile) {
-    // 16 KiB of room for a paste of 50 KiB: the application must not be told about a
-    // file that lost lines.
-    DeviceSession device(
-        shellAfter("mkdir /tmp/webdata && mount -t tmpfs -o size=16k none /tmp/webdata", "telnet"));
-    ASSERT_TRUE(waitForLoop(device));
-    std::string paste = "importdirectory\r";
+TEST(FaultsDevice, ImportDirectoryThatCannotBeWrittenFailsTheImportAndTheSessionGoesOn) {
+    // Read-only, or 16 KiB of room for a paste of 50 KiB: the application is never told
+    // about a file that lost lines, and the next line is a command again.
+    std::string paste;
     for (int i = 0; i < 100; ++i)
         paste += std::to_string(i) + "," + std::string(500, 'x') + "\r";
-    device.type(paste + "importcomplete\r");
-    EXPECT_TRUE(device.waitFor("ERROR: could not write file.\r\n"));
-    device.type("version\r");
-    EXPECT_TRUE(device.waitForZuzLine("C: version"));
-    EXPECT_EQ(zuzCount(device, "C: _importdirectory", true), 0);
-    device.type("\x04");
-    EXPECT_TRUE(device.waitFor("[status 0]"));
+    const std::tuple<const char *, std::string, const char *> cases[] = {
+        {"ro", "", "open"}, {"size=16k", paste + "importcomplete\r", "write"}};
+    for (const auto &[mountOption, typed, failure] : cases) {
+        SCOPED_TRACE(mountOption);
+        DeviceSession device(shellAfter(std::string("mkdir /tmp/webdata && mount -t tmpfs -o ") +
+                                            mountOption + " none /tmp/webdata",
+                                        "telnet"));
+        ASSERT_TRUE(waitForLoop(device));
+        device.type("importdirectory\r" + typed);
+        EXPECT_TRUE(device.waitFor("ERROR: could not " + std::string(failure) + " file.\r\n"));
+        device.type("version\r");
+        EXPECT_TRUE(device.waitForZuzLine("C: version"));
+        EXPECT_EQ(zuzCount(device, "C: importdirectory") + zuzCount(device, "C: _import", true), 0);
+        device.type("\x04");
+        EXPECT_TRUE(device.waitFor("[status 0]"));
+    }
 }
 
 TEST(FaultsDevice, MissingApiListenerDirectoryRefusesTheSessionWithItsMessages) {
     DeviceOptions options = keptUp(shellWith({"-t", "telnet"}));
-    options.apiListenerDir = false;
+    options.launcherArguments = {"--no-api-listener-dir"};
     DeviceSession device(options);
     EXPECT_TRUE(device.waitFor(shown("setupSocket: bind() error: No such file or directory")));
     EXPECT_TRUE(device.waitFor(shown("setupSocket: chmod() error: No such file or directory")));
@@ -164,7 +123,7 @@ TEST(FaultsDevice, MissingApiListenerDirectoryRefusesTheSessionWithItsMessages) 
 
 TEST(FaultsDevice, MissingSyslogListenerDirectoryCostsOnlyTheLiveLog) {
     DeviceOptions options = keptUp(shellWith({"-t", "telnet"}));
-    options.syslogListenerDir = false;
+    options.launcherArguments = {"--no-syslog-listener-dir"};
     DeviceSession device(options);
     ASSERT_TRUE(waitForLoop(device));
     EXPECT_NE(device.output().find(shown("setupSocket: bind() error: No such file or directory")),

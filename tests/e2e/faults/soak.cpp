@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -18,9 +17,7 @@
 #include <mutex>
 #include <random>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "DeviceSession.h"
 #include "TelnetClient.h"
@@ -38,106 +35,75 @@ constexpr auto kAnswerTimeout = std::chrono::seconds(20);
 // Resident memory may grow by this much after the warm-up (pages touched late).
 constexpr long kRssSlackKib = 256;
 
-const char *const kTooMany =
-    "Error: Terminating because too many concurrent telnet sessions have been started.";
-
-struct Counters {
-    std::atomic<long> commands{0};
-    std::atomic<long> events{0};
-    std::atomic<long> logLines{0};
-    std::atomic<long> errors{0};
-};
+std::atomic<long> g_commands{0}, g_events{0}, g_logLines{0}, g_errors{0};
 
 // Errors are printed as they happen; the test's thread and the workers share stderr.
-std::mutex g_print;
 void report(const std::string &what) {
-    std::lock_guard<std::mutex> lock(g_print);
+    static std::mutex print;
+    std::lock_guard<std::mutex> lock(print);
     std::fprintf(stderr, "soak: error: %s\n", what.c_str());
+    ++g_errors;
 }
 
 // One session's client and the commands it may type, with what answers each.
 class Worker {
   public:
-    Worker(int id, bool api, sim::UniqueFd socket)
-        : id_(id), api_(api), client_(std::move(socket)), random_(static_cast<unsigned>(id)) {}
+    static constexpr int kKinds = 6;
 
-    TelnetClient &client() { return client_; }
-    bool api() const { return api_; }
-    long commands() const { return commands_; }
+    Worker(int id, bool api, sim::UniqueFd socket)
+        : id(id), api(api), client(std::move(socket)), random_(static_cast<unsigned>(id)) {}
 
     // Types one command and waits for its answer; false (after a report) on a timeout
     // or a closed connection.
-    bool step(Counters &counters, int kind) {
-        const std::string tag = "s" + std::to_string(id_) + "c" + std::to_string(commands_);
-        std::string line, answer;
-        switch (kind) {
-            case 0:
-                line = "echo " + tag;
-                answer = "\n" + tag + "\r\n";
-                break;
-            case 1: {
-                int n = 1 + static_cast<int>(random_() % 40);
-                line = "events " + std::to_string(n);
-                answer = "event " + std::to_string(n) + " of " + std::to_string(n) + ":";
-                counters.events += n;
-                break;
-            }
-            case 2:
-                line = "status";
-                answer = "sessions: ";
-                break;
-            case 3:
-                line = "nosuch" + tag;
-                answer = "error: command not found";
-                break;
-            case 4:
-                line = api_ ? "version" : "test " + tag + " b";
-                answer = api_ ? "libxcom 0.0.1" : "argv[1]=" + tag;
-                break;
-            default:
-                line = api_ ? "help" : "history";
-                answer = api_ ? "commands of the application:" : "history success";
-                break;
-        }
-        ++commands_;
-        ++counters.commands;
-        if (!client_.typeLine(line) || !client_.waitFor(answer, kAnswerTimeout)) {
-            report("session " + std::to_string(id_) + ": no answer to \"" + line + "\"" +
-                   (client_.connected() ? "" : " (connection closed)"));
-            ++counters.errors;
-            return false;
-        }
-        return true;
+    bool step(int kind) {
+        const std::string tag = "s" + std::to_string(id) + "c" + std::to_string(commands);
+        const int events = 1 + static_cast<int>(random_() % 40);
+        const std::string n = std::to_string(events);
+        const std::pair<std::string, std::string> kinds[kKinds] = {
+            {"echo " + tag, "\n" + tag + "\r\n"},
+            {"events " + n, "event " + n + " of " + n + ":"},
+            {"status", "sessions: "},
+            {"nosuch" + tag, "error: command not found"},
+            {api ? "version" : "test " + tag + " b", api ? "libxcom 0.0.1" : "argv[1]=" + tag},
+            {api ? "help" : "history", api ? "commands of the application:" : "history success"},
+        };
+        const auto &[line, answer] = kinds[kind];
+        ++commands;
+        ++g_commands;
+        if (kind == 1) g_events += events;
+        if (client.typeLine(line) && client.waitFor(answer, kAnswerTimeout)) return true;
+        report("session " + std::to_string(id) + ": no answer to \"" + line + "\"" +
+               (client.connected() ? "" : " (connection closed)"));
+        return false;
     }
 
     // Every kind of command once, so that later growth is not first use.
-    bool warmUp(Counters &counters) {
+    bool warmUp() {
         for (int kind = 0; kind < kKinds; ++kind)
-            if (!step(counters, kind)) return false;
+            if (!step(kind)) return false;
         return true;
     }
 
-    void run(Counters &counters, Clock::time_point until) {
-        while (Clock::now() < until)
-            if (!step(counters, static_cast<int>(random_() % kKinds))) return;
+    void run(Clock::time_point until) {
+        while (Clock::now() < until && step(static_cast<int>(random_() % kKinds))) {
+        }
     }
 
+    const int id;
+    const bool api;
+    TelnetClient client;
+    long commands = 0;
+
   private:
-    static constexpr int kKinds = 6;
-    int id_;
-    bool api_;
-    TelnetClient client_;
     std::minstd_rand random_;
-    long commands_ = 0;
 };
 
 // How many sessions of that port have recorded their login, the last step of a start.
 long loginsRecorded(const DeviceSession &device, int port) {
-    const std::string line = port == 23
-                                 ? "E: execwithoutecho systemsetting telnet_client_23_success True"
-                                 : "E: execwithoutecho systemsetting telnet_client_24_success True";
     auto lines = device.zuzReceived();
-    return std::count(lines.begin(), lines.end(), line);
+    return std::count(
+        lines.begin(), lines.end(),
+        "E: execwithoutecho systemsetting telnet_client_" + std::to_string(port) + "_success True");
 }
 
 // pid -> resident memory in KiB of every shell in the device.
@@ -167,70 +133,61 @@ int main(int argc, char **argv) {
     options.command = {"sleep", "infinity"};
     options.launcherArguments = {"--telnetd"};
     DeviceSession device(options);
-    Counters counters;
 
     // One session after the other: a starting shell's children briefly carry its
     // command line, and would count for another shell starting at the same moment.
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 0; i < kTelnetSessions + kApiSessions; ++i) {
-        const bool api = i >= kTelnetSessions;
-        const int port = api ? 24 : 23;
+        const int port = i >= kTelnetSessions ? 24 : 23;
         const long before = loginsRecorded(device, port);
-        workers.push_back(std::make_unique<Worker>(i, api, device.connectTcp(port)));
+        workers.push_back(std::make_unique<Worker>(i, port == 24, device.connectTcp(port)));
         if (!eventually([&] { return loginsRecorded(device, port) > before; }, 10s)) {
             report("session " + std::to_string(i) +
-                   " did not start: " + workers.back()->client().text());
+                   " did not start: " + workers.back()->client.text());
             return 1;
         }
     }
     TelnetClient eleventh(device.connectTcp(23));
-    const bool refused = eleventh.waitFor(kTooMany) && eleventh.waitClosed();
-    if (!refused) {
-        report("the eleventh session was not refused: " + eleventh.text());
-        ++counters.errors;
-    }
+    const bool refused = eleventh.waitFor(
+                             "Error: Terminating because too many concurrent "
+                             "telnet sessions have been started.") &&
+                         eleventh.waitClosed();
+    if (!refused) report("the eleventh session was not refused: " + eleventh.text());
 
     for (auto &worker : workers)
-        if (!worker->warmUp(counters)) return 1;
+        if (!worker->warmUp()) return 1;
     const std::map<int, long> rssStart = shellRss(device);
 
     const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long>(minutes * 60000));
     std::atomic<bool> flooding{true};
     std::thread flood([&, log = device.connectDatagram("/dev/log")] {
-        const auto pause = std::chrono::microseconds(1000000 / kLogLinesPerSecond);
         for (long n = 0; flooding; ++n) {
             const std::string line = "<13>flood: soak log line " + std::to_string(n) +
                                      " %s%n \x1b[2J with some text to show";
-            if (::send(log.get(), line.data(), line.size(), 0) > 0) ++counters.logLines;
-            std::this_thread::sleep_for(pause);
+            if (::send(log.get(), line.data(), line.size(), 0) > 0) ++g_logLines;
+            std::this_thread::sleep_for(std::chrono::microseconds(1000000 / kLogLinesPerSecond));
         }
     });
     std::vector<std::thread> threads;
     for (auto &worker : workers)
-        threads.emplace_back([&, w = worker.get()] { w->run(counters, until); });
+        threads.emplace_back([&, w = worker.get()] { w->run(until); });
     for (auto &thread : threads)
         thread.join();
     flooding = false;
     flood.join();
 
     const std::map<int, long> rssEnd = shellRss(device);
-    for (auto &worker : workers) {
-        if (!worker->client().typeLine("exit") || !worker->client().waitClosed(10s)) {
-            report("a session did not end on exit");
-            ++counters.errors;
-        }
-    }
-    if (!eventually([&] { return shellRss(device).empty(); }, 10s)) {
+    for (auto &worker : workers)
+        if (!worker->client.typeLine("exit") || !worker->client.waitClosed(10s))
+            report("session " + std::to_string(worker->id) + " did not end on exit");
+    if (!eventually([&] { return shellRss(device).empty(); }, 10s))
         report("shells left running after exit");
-        ++counters.errors;
-    }
 
     std::printf("soak: %.1f minutes, %d sessions started, %d served, 1 refused by the limit%s\n",
                 minutes, kTelnetSessions + kApiSessions + 1, kTelnetSessions + kApiSessions,
                 refused ? " (as expected)" : " (NOT refused)");
     std::printf("commands %ld, application events %ld, log lines %ld, errors %ld\n",
-                counters.commands.load(), counters.events.load(), counters.logLines.load(),
-                counters.errors.load());
+                g_commands.load(), g_events.load(), g_logLines.load(), g_errors.load());
     std::printf("%-6s %-7s %9s %14s %12s %8s\n", "pid", "type", "commands", "RSS start KiB",
                 "RSS end KiB", "growth");
     bool flat = rssStart.size() == workers.size();
@@ -243,11 +200,11 @@ int main(int argc, char **argv) {
         auto end = rssEnd.find(pid);
         const long last = end == rssEnd.end() ? -1 : end->second;
         const long growth = last < 0 ? 0 : last - start;
-        if (last < 0 || growth > kRssSlackKib) flat = false;
+        flat = flat && last >= 0 && growth <= kRssSlackKib;
         const Worker *w = i < workers.size() ? workers[i++].get() : nullptr;
-        std::printf("%-6d %-7s %9ld %14ld %12ld %+8ld\n", pid, w && w->api() ? "api" : "telnet",
-                    w ? w->commands() : 0, start, last, growth);
+        std::printf("%-6d %-7s %9ld %14ld %12ld %+8ld\n", pid, w && w->api ? "api" : "telnet",
+                    w ? w->commands : 0, start, last, growth);
     }
     std::printf("resident memory %s\n", flat ? "flat" : "NOT flat");
-    return counters.errors == 0 && flat && refused ? 0 : 1;
+    return g_errors == 0 && flat && refused ? 0 : 1;
 }

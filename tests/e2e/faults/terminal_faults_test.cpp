@@ -1,17 +1,15 @@
-// The terminal's side: input that ends inside an escape sequence, a hang-up, SIGTERM.
-// A session ended by a signal still withdraws itself (without depending on replies),
-// restores the terminal, logs its end in mirrored sessions and then ends by that
-// signal; each test names what it expects.
+// The terminal's side: a hang-up wherever the shell waits, SIGTERM. A session ended by a
+// signal still withdraws itself once (without depending on replies), restores the
+// terminal, logs its end in mirrored sessions and then ends by that signal. (End of input
+// inside an escape sequence: tests/cle; a hang-up of a shell that does not lead the
+// terminal: tests/e2e/spine.)
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include "ShellOnDevice.h"
 
 using namespace vela::test;
 
 namespace {
-
-const char *const kClear24 = "E: execwithoutecho systemsetting telnet_client_24 ";
 
 // The shell run from sh, which then writes the shell's status to /tmp/status (the
 // terminal may be gone) and keeps the device up. leader: the shell leads the terminal's
@@ -24,47 +22,19 @@ DeviceOptions shellReportingStatus(const std::string &args, bool leader = false)
     return options;
 }
 
-// The shell's status from /tmp/status; nullopt when it did not end within timeout.
-std::optional<std::string> shellStatus(
-    DeviceSession &device, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+// The shell's status from /tmp/status; nullopt when it did not end in time.
+std::optional<std::string> shellStatus(DeviceSession &device) {
     std::optional<std::string> status;
     // sh creates the file before it writes the status into it.
-    eventually(
-        [&] {
-            status = deviceFile(device, "/tmp/status");
-            return status && !status->empty();
-        },
-        timeout);
+    eventually([&] { return (status = deviceFile(device, "/tmp/status")) && !status->empty(); });
     return status && !status->empty() ? status : std::nullopt;
 }
 
-void signalShell(DeviceSession &device, const char *signal) {
-    ASSERT_EQ(device.runInDevice({"pkill", signal, "-x", "vela"}).status, 0);
-}
-
-bool editing(const std::string &tty) {
-    const tcflag_t modes = ptyLocalModes(tty);
-    return modes != 0 && !(modes & ICANON) && !(modes & ECHO);
-}
-
-bool restored(const std::string &tty) {
-    const tcflag_t modes = ptyLocalModes(tty);
-    return (modes & ICANON) && (modes & ECHO) && (modes & ISIG);
+void terminate(DeviceSession &device) {
+    ASSERT_EQ(device.runInDevice({"pkill", "-TERM", "-x", "vela"}).status, 0);
 }
 
 }  // namespace
-
-TEST(FaultsTerminal, EndOfInputInsideAnEscapeSequenceEndsTheSessionCleanly) {
-    DeviceSession device(shellReportingStatus("-t telnet"));
-    ASSERT_TRUE(waitForLoop(device));
-    device.type("vers\x1b[");
-    ASSERT_TRUE(device.waitFor("vers"));
-    device.closeTerminal();
-    EXPECT_EQ(shellStatus(device), "0\n");
-    EXPECT_TRUE(device.waitForZuzLine("U"));
-    EXPECT_EQ(zuzFrom(device, kLoopReady), (std::vector<std::string>{kLoopReady, kClear23, "U"}))
-        << "the half-typed line is not sent";
-}
 
 TEST(FaultsTerminal, TermSignalWithdrawsTheSessionRestoresTheTerminalAndEndsBySignal) {
     DeviceSession device(shellReportingStatus("-t api --nobanner"));
@@ -72,16 +42,15 @@ TEST(FaultsTerminal, TermSignalWithdrawsTheSessionRestoresTheTerminalAndEndsBySi
     const std::string tty = ttyOf(device);
     device.type("half a li");
     ASSERT_TRUE(device.waitFor("half a li"));
-    ASSERT_TRUE(editing(tty));
-    signalShell(device, "-TERM");
+    const tcflag_t editing = ptyLocalModes(tty);
+    ASSERT_TRUE(editing != 0 && (editing & (ICANON | ECHO)) == 0);
+    terminate(device);
     EXPECT_EQ(shellStatus(device), "143\n");
-    EXPECT_TRUE(restored(tty));
+    EXPECT_EQ(ptyLocalModes(tty) & (ICANON | ECHO | ISIG), tcflag_t(ICANON | ECHO | ISIG));
+    const char *const clear24 = "E: execwithoutecho systemsetting telnet_client_24 ";
     EXPECT_TRUE(device.waitForZuzLine("U"));
-    EXPECT_EQ(zuzFrom(device, kClear24), (std::vector<std::string>{kClear24, "U"}));
-    EXPECT_TRUE(eventually([&] {
-        auto records = velaRecords(device);
-        return !records.empty() && records.back().find(":End of session") != std::string::npos;
-    }));
+    EXPECT_EQ(zuzFrom(device, clear24), (std::vector<std::string>{clear24, "U"}));
+    EXPECT_TRUE(waitForRecord(device, ":End of session"));
 }
 
 TEST(FaultsTerminal, TermSignalAtThePasswordPromptTurnsTheEchoBackOn) {
@@ -91,47 +60,59 @@ TEST(FaultsTerminal, TermSignalAtThePasswordPromptTurnsTheEchoBackOn) {
     ASSERT_TRUE(device.waitFor(shown("Password:")));
     const std::string tty = ttyOf(device);
     ASSERT_TRUE(eventually([&] { return !(ptyLocalModes(tty) & ECHO); }));
-    signalShell(device, "-TERM");
+    terminate(device);
     EXPECT_EQ(shellStatus(device), "143\n");
     EXPECT_TRUE(ptyLocalModes(tty) & ECHO);
     EXPECT_TRUE(device.waitForZuzLine("U"));
     EXPECT_EQ(zuzCount(device, "E: _control login", true), 0);
 }
 
-TEST(FaultsTerminal, HangUpAtThePromptWithdrawsTheSessionOnceAndEndsBySignal) {
-    // The hang-up also ends the editor's input: the loop's own closing and the signal's
-    // must not both send.
-    DeviceSession device(shellReportingStatus("-t telnet", true));
-    if (!waitForLoop(device)) {
-        if (device.output().find("setsid") != std::string::npos)
-            GTEST_SKIP() << "cannot make the shell lead the terminal: " << device.output();
-        FAIL() << device.output();
+// At the prompt the hang-up also ends the editor's input: the loop's own closing and the
+// signal's must not both send. Waiting for a reply that never comes, only the signal
+// ends the wait. A secure profile session logs out first.
+TEST(FaultsTerminal, HangUpWithdrawsTheSessionOnceWhereverTheShellWaits) {
+    struct Case {
+        const char *where;
+        Settings settings;
+        std::vector<std::pair<std::string, std::string>> dialogue;
+        const char *typed;  // the line the shell is left waiting on, or ""
+    };
+    const Case cases[] = {
+        {"at the prompt", {}, {}, ""},
+        {"waiting for a reply", {}, {}, "stuck"},
+        {"logged in to the secure profile",
+         secureProfile("secret"),
+         {{"Login:", "admin\r"}, {"Password:", "secret\r"}},
+         ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.where);
+        DeviceOptions options = shellReportingStatus("-t telnet", true);
+        options.settings = c.settings;
+        options.zuzRules = "exact \"C: stuck\" => noreply\n";
+        DeviceSession device(options);
+        if (!converse(device, c.dialogue) || !waitForLoop(device)) {
+            if (device.output().find("setsid") != std::string::npos)
+                GTEST_SKIP() << "cannot make the shell lead the terminal: " << device.output();
+            FAIL() << device.output();
+        }
+        const std::string tty = ttyOf(device);
+        std::vector<std::string> expected = {kLoopReady, kClear23, "U"};
+        if (*c.typed != '\0') {
+            device.type(std::string(c.typed) + "\r");
+            ASSERT_TRUE(device.waitForZuzLine("C: stuck"));
+            EXPECT_FALSE(device.waitFor("closed by peer", std::chrono::milliseconds(300)));
+            expected.insert(expected.begin() + 1, "C: stuck");
+        }
+        if (!c.settings.empty()) expected.insert(expected.begin() + 1, "E: _control logout " + tty);
+        const auto start = std::chrono::steady_clock::now();
+        device.closeTerminal();
+        const auto status = shellStatus(device);
+        EXPECT_LT(msSince(start), 5000);
+        // 0 when the end of input won the race; a shell waiting for a reply reads none.
+        EXPECT_TRUE(status == "129\n" || (*c.typed == '\0' && status == "0\n"))
+            << status.value_or("none");
+        EXPECT_TRUE(device.waitForZuzLine("U"));
+        EXPECT_EQ(zuzFrom(device, kLoopReady), expected);
     }
-    device.closeTerminal();
-    const auto status = shellStatus(device);
-    EXPECT_TRUE(status == "129\n" || status == "0\n") << status.value_or("none");
-    EXPECT_TRUE(device.waitForZuzLine("U"));
-    EXPECT_EQ(zuzFrom(device, kLoopReady), (std::vector<std::string>{kLoopReady, kClear23, "U"}));
-}
-
-TEST(FaultsTerminal, SecureProfileSessionLogsOutWhenItIsHungUp) {
-    DeviceOptions options = shellReportingStatus("-t telnet", true);
-    options.settings = {{"enablesecureprofile", "DoD DSN"}, {"sw", "secret"}};
-    DeviceSession device(options);
-    if (!device.waitFor(shown("Login:"))) {
-        if (device.output().find("setsid") != std::string::npos)
-            GTEST_SKIP() << "cannot make the shell lead the terminal: " << device.output();
-        FAIL() << device.output();
-    }
-    device.type("admin\r");
-    ASSERT_TRUE(device.waitFor(shown("Password:")));
-    device.type("secret\r");
-    ASSERT_TRUE(waitForLoop(device));
-    const std::string tty = ttyOf(device);
-    device.closeTerminal();
-    const auto status = shellStatus(device);
-    EXPECT_TRUE(status == "129\n" || status == "0\n") << status.value_or("none");
-    EXPECT_TRUE(device.waitForZuzLine("U"));
-    EXPECT_EQ(zuzFrom(device, kLoopReady),
-              (std::vector<std::string>{kLoopReady, "E: _control logout " + tty, kClear23, "U"}));
 }

@@ -7,8 +7,6 @@
 
 using namespace vela::test;
 
-namespace {}  // namespace
-
 TEST(SecuritySecrets, PasswordCommandSecretsLeaveOnlyInHexAndStayOutOfTheHistory) {
     ShellSession shell;
     shell.forward("setpassword admin x Secret1 Secret2",

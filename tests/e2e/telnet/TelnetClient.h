@@ -1,9 +1,11 @@
-// The client side of one telnet connection, as much as the tests need: it refuses
-// every option the daemon offers or asks for, and keeps the plain text it receives.
+// The client side of one telnet connection, as much as the tests need: it keeps the
+// plain text it receives and ignores the daemon's option negotiation, which the daemon
+// does not wait for.
 #ifndef VELA_E2E_TELNET_CLIENT_H
 #define VELA_E2E_TELNET_CLIENT_H
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,17 +34,18 @@ class TelnetClient {
     const std::string &text() const { return text_; }
 
   private:
-    // Reads what arrives within timeout; false once the connection has ended.
-    bool receive(std::chrono::milliseconds timeout);
+    // Receives until done() holds; false on timeout or when the connection ended first.
+    bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout);
+    // Takes in what arrives within timeout.
+    void receive(std::chrono::milliseconds timeout);
+    // Takes one received byte: text, or part of a telnet command.
     void take(unsigned char byte);
-    void refuse(unsigned char verb, unsigned char option);
 
     sim::UniqueFd socket_;
     std::string text_;
     size_t matchEnd_ = 0;
     bool ended_ = false;
     enum class State { kData, kCommand, kOption, kSub, kSubCommand } state_ = State::kData;
-    unsigned char verb_ = 0;
 };
 
 }  // namespace vela::test::telnet

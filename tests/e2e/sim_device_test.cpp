@@ -1,0 +1,150 @@
+// What the simulated device promises that no test of the shell would notice breaking:
+// the host's /tmp and /dev/log stay untouched and nothing outlives a device, bad options
+// and bad zuz rules are refused, syslogd forwards lines in the layout the shell reads,
+// and fw_setenv stores its arguments verbatim.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "DeviceSession.h"
+#include "Rules.h"
+
+using namespace vela::test;
+
+namespace {
+
+DeviceOptions deviceRunning(std::string script) {
+    DeviceOptions options;
+    options.command = {"sh", "-c", std::move(script)};
+    return options;
+}
+
+ino_t pidNamespaceOf(pid_t pid) {
+    struct stat st {};
+    ::stat(("/proc/" + std::to_string(pid) + "/ns/pid").c_str(), &st);
+    return st.st_ino;
+}
+
+// Host processes still inside the pid namespace with that inode.
+int processesIn(ino_t ns) {
+    int count = 0;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        struct stat st {};
+        count +=
+            ::stat((entry.path() / "ns/pid").c_str(), &st) == 0 && st.st_ino == ns &&
+            entry.path().filename().string().find_first_not_of("0123456789") == std::string::npos;
+    }
+    return count;
+}
+
+// The next datagram on fd; empty after 2 s.
+std::string receive(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char buffer[4096];
+    ssize_t n = ::poll(&p, 1, 2000) == 1 ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
+    return std::string(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+}
+
+}  // namespace
+
+TEST(SimDevice, LeavesTheHostUntouchedAndNoProcessBehind) {
+    struct stat hostLog {};
+    const bool hadLog = ::stat("/dev/log", &hostLog) == 0;
+    const std::string marker = "/tmp/vela-sim-marker-" + std::to_string(::getpid());
+    const std::string daemonised = "setsid sleep 1000 >/dev/null 2>&1 & ";
+    ino_t ns;
+    {
+        DeviceSession device(deviceRunning(daemonised + "touch " + marker + "; sleep infinity"));
+        ns = pidNamespaceOf(device.initPid());
+        ASSERT_TRUE(eventually([&] {
+            return device.runInDevice({"test", "-e", marker}).status == 0;
+        }));
+        EXPECT_NE(::access(marker.c_str(), F_OK), 0) << "the host's /tmp is not the device's";
+        EXPECT_GE(processesIn(ns), 5);
+    }
+    EXPECT_EQ(processesIn(ns), 0) << "after the harness ended the device";
+
+    DeviceSession ended(deviceRunning(daemonised + "sleep 0.2"));
+    ns = pidNamespaceOf(ended.initPid());
+    EXPECT_EQ(ended.waitExit(), 0);
+    EXPECT_TRUE(eventually([&] { return processesIn(ns) == 0; }, 1s)) << "after its command ended";
+    struct stat after {};
+    EXPECT_EQ(::stat("/dev/log", &after) == 0, hadLog);
+    EXPECT_TRUE(!hadLog || after.st_ino == hostLog.st_ino);
+}
+
+TEST(SimDevice, LauncherRefusesBadOptionsWithStatus2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--bogus", "--", "true"},
+        {"--state"},
+        {"--no-ready"},
+        {"--install", "/bin/sh=/usr/bin/sh", "true"},
+        {"--install", "/no/such/file=/opt/x", "true"},
+        {"--setting", "novalue", "true"},
+        {"--zuz-start-delay", "soon", "true"},
+        {"--forward", "2323:65536", "true"},
+    };
+    for (const auto &args : cases) {
+        std::vector<std::string> argv = {deviceLauncherPath()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        auto result = runProcess(argv, 5s);
+        EXPECT_EQ(result.status, 2) << args[0];
+        EXPECT_EQ(result.err.rfind("device: ", 0), 0u) << result.err;
+    }
+}
+
+// What each rule does shows in the shell's tests, which script zuz with them.
+TEST(SimDevice, ZuzRulesParserRejectsBadLines) {
+    auto set = sim::zuz::parseRules(
+        "# comment\n"
+        "\n"
+        "exact \"C: a\" => delay 5\n"
+        "any => bogus\n"
+        "exact \"open => run\n"
+        "prefix \"C\" => delay 70000\n"
+        "prefix \"C\" => sendlong 0\n"
+        "exact \"C\" => run extra\n");
+    EXPECT_EQ(set.rules.size(), 1u);
+    EXPECT_EQ(set.errors.size(), 5u);
+    EXPECT_EQ(set.errors[0], "line 4: unknown action bogus");
+    // The harness refuses them before the device sees them.
+    EXPECT_THROW(DeviceState("/nonexistent").setZuzRules("any => reply"), std::invalid_argument);
+}
+
+TEST(SimDevice, SyslogdForwardsLinesInTheShellsLayoutAfterHangup) {
+    DeviceSession device(deviceRunning("sleep infinity"));
+    auto listener = device.bindDatagram("/tmp/sysloglisteners/vela3");
+    auto log = device.connectDatagram("/dev/log");
+    ASSERT_TRUE(listener && log);
+    ASSERT_TRUE(device.signalDaemon("syslogd", SIGHUP));
+    auto send = [&](const std::string &datagram) {
+        ASSERT_EQ(::send(log.get(), datagram.data(), datagram.size(), 0),
+                  static_cast<ssize_t>(datagram.size()));
+    };
+    // The C library's form, as the shell's records arrive.
+    send("<69>Dec  5 19:27:22 vela: SECURITY: telnet3:Session timed out ID: admin\n");
+    std::string line = receive(listener.get());
+    EXPECT_TRUE(std::regex_match(
+        line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d notice vela: SECURITY: )"
+                         R"(telnet3:Session timed out ID: admin\n)")))
+        << line;
+    // The level word starts at 20; a line is cut at 1024 bytes.
+    send("<3>zuz: " + std::string(2000, 'z'));
+    line = receive(listener.get());
+    EXPECT_EQ(line.size(), 1024u);
+    EXPECT_EQ(line.substr(20, 9), "err zuz: ");
+}
+
+TEST(SimDevice, FwSetenvKeepsItsArgumentsVerbatim) {
+    DeviceSession device(deviceRunning("sleep infinity"));
+    const std::string value = "a b;$(reboot) `x` \"q\" 'r' \\ *";
+    EXPECT_EQ(device.runInDevice({"fw_setenv", "bootargs", value}).status, 0);
+    EXPECT_EQ(device.state().bootEnv()["bootargs"], value);
+    EXPECT_EQ(device.runInDevice({"fw_printenv", "bootargs"}).out, "bootargs=" + value + "\n");
+}
