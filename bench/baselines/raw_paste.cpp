@@ -1,8 +1,10 @@
-// raw_paste FILE [--echo]: raw baseline of a pasted import. Reads its terminal in raw mode
-// with large reads and stores every line (ended by CR or LF) in FILE with a LF, up to the
-// line "importcomplete"; then hands the file to the application ("C: _importdirectory
-// FILE"), waits for its reply, says "raw import done" and waits for the end of its
-// terminal. --echo echoes what it reads.
+// raw_paste FILE [--echo|--echo-lines]: raw baseline of a pasted import. Reads its terminal
+// in raw mode with large reads and stores every line (ended by CR or LF) in FILE with a LF,
+// up to the line "importcomplete"; then hands the file to the application ("C:
+// _importdirectory FILE"), waits for its reply, says "raw import done" and waits for the
+// end of its terminal. --echo echoes what it reads, one write per read; --echo-lines echoes
+// each line with CR LF in one write of its own, as an editor that shows every ended line
+// at once must.
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
@@ -44,11 +46,12 @@ struct FileOut {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2 || argc > 3 || (argc == 3 && strcmp(argv[2], "--echo") != 0)) {
-        writeText(2, "usage: raw_paste FILE [--echo]\n");
+    const bool echo = argc == 3 && strcmp(argv[2], "--echo") == 0;
+    const bool echoLines = argc == 3 && strcmp(argv[2], "--echo-lines") == 0;
+    if (argc < 2 || argc > 3 || (argc == 3 && !echo && !echoLines)) {
+        writeText(2, "usage: raw_paste FILE [--echo|--echo-lines]\n");
         return 2;
     }
-    const bool echo = argc == 3;
     static FileOut file;
     file.fd = ::open(argv[1], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (file.fd < 0) {
@@ -75,6 +78,11 @@ int main(int argc, char **argv) {
             if (len == sizeof kEnd - 1 && memcmp(line, kEnd, len) == 0) {
                 complete = true;
                 break;
+            }
+            if (echoLines) {
+                line[len] = '\r';
+                line[len + 1] = '\n';
+                writeAll(1, line, len + 2);
             }
             line[len++] = '\n';
             if (!file.put(line, len)) return 1;
