@@ -9,6 +9,7 @@
 #include "FuzzInput.h"
 #include "app_link.h"
 #include "command_parsing.h"
+#include "hex_encoded.h"
 
 namespace {
 
@@ -23,16 +24,6 @@ std::vector<std::string> words(const std::string &line) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
-std::string hexOf(const std::string &text) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        out += kDigits[(c & 0x7F) >> 4];
-        out += kDigits[c & 0x0F];
-    }
-    return out;
-}
-
 // Whether word i is secret: setpassword's fourth and fifth of five, webmonitoring's
 // second of three.
 bool secret(const std::vector<std::string> &w, size_t i) {
@@ -44,7 +35,7 @@ bool secret(const std::vector<std::string> &w, size_t i) {
 std::string joined(const std::vector<std::string> &w) {
     std::string out;
     for (size_t i = 0; i < w.size(); ++i)
-        out += (i > 0 ? " " : "") + (secret(w, i) ? hexOf(w[i]) : w[i]);
+        out += (i > 0 ? " " : "") + (secret(w, i) ? vela::test::hexEncoded(w[i]) : w[i]);
     return out;
 }
 

@@ -95,14 +95,4 @@ int DeviceState::daemonPid(std::string_view name) const {
     return pid;
 }
 
-std::string hexEncoded(std::string_view text) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : text) {
-        out += kDigits[(c & 0x7F) >> 4];
-        out += kDigits[c & 0x0F];
-    }
-    return out;
-}
-
 }  // namespace vela::test

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hex_encoded.h"  // hexEncoded, for the tests that check secrets on the link
+
 namespace vela::test {
 
 struct SyslogRecord {
@@ -46,10 +48,6 @@ class DeviceState {
     std::vector<std::vector<std::string>> records(const char *name) const;
     std::string dir_;
 };
-
-// How the shell hex-encodes a secret for the application: two lower-case hex digits
-// per character, top bit cleared.
-std::string hexEncoded(std::string_view text);
 
 }  // namespace vela::test
 
