@@ -67,11 +67,12 @@ void handle_escape(edit::Line &l) {
 }
 
 // Echoes the line end of the key (CR or LF) when it ends the line; false when the key
-// is an LF to ignore.
+// is an LF to ignore (only with echo on).
 bool end_line(edit::Line &l, char key) {
+    // Without echo nobody watches the screen: a program may end its lines with either.
+    if (term::echo_enabled() == 0) return true;
     const bool no_cr = term::no_cr() != 0;
     if (key == '\n' && no_cr) return false;
-    if (term::echo_enabled() == 0) return true;
     edit::move_below_text(l);
     if (!no_cr && term::eol_cr_nl() != 0) {
         if (key == '\r') term::echo_cr();
