@@ -17,6 +17,7 @@
 
 #include "console.h"
 #include "libxcom.h"
+#include "sender_filter.h"
 #include "session.h"
 #include "system_log.h"
 
@@ -30,13 +31,6 @@ void report_socket_error(const char *step) {
     if (strcmp(session_type, "api-serial") == 0) return;
     shell_println("%s: %s() error: %s", "setupSocket", step, strerror(errno));
 }
-
-// The reader's private buffers: held bytes and the current line.
-struct ReaderBuffers {
-    char held[XCOM_READ_BUFFER_SIZE];
-    char line[XCOM_LINE_BUFFER_SIZE];
-    int buflen;
-};
 
 // Hands line over as the awaited result, or collects it for printing.
 void deliver_line(const char *line) {
@@ -96,22 +90,21 @@ int setupSocket(const char *pipe_name, char *fullname_buffer) {
 void *apiAsyncEventReaderThread(void *) {
     int fd = api_async_event_fd.load();
     if (fd == -1) return nullptr;
-    auto buffers = std::make_unique<ReaderBuffers>();
-    buffers->held[0] = '\0';
-    buffers->buflen = 0;
+    auto reader = std::make_unique<TrustedLineReader>(fd);
+    auto line = std::make_unique<char[]>(XCOM_LINE_BUFFER_SIZE);
     int unflushed = 0;
     for (;;) {
-        int len = socket_read_line(fd, buffers->held, &buffers->buflen, buffers->line, 0);
+        int len = reader->next_line(line.get());
         if (len == 0) continue;  // an empty line
         if (len < 0) break;
-        if (gbPrintToSysLog) mysyslog("OUT:%s\n", buffers->line);
-        deliver_line(buffers->line);
+        if (gbPrintToSysLog) mysyslog("OUT:%s\n", line.get());
+        deliver_line(line.get());
         flush_after_line(fd, &unflushed);
     }
     flush_background_output();
     if (gbPrintToSysLog)
         mysyslog("CRITICAL: XCOM buffer is full without new line, current buffer length: %d",
-                 buffers->buflen);
+                 reader->held());
     api_async_event_fd.store(-1);
     close(fd);
     return nullptr;

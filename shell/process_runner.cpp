@@ -6,6 +6,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <initializer_list>
+
 extern char **environ;
 
 namespace {
@@ -24,8 +26,9 @@ class FileActions {
 };
 
 // Owns a posix_spawn attribute set that gives the child an empty signal mask and the
-// default SIGPIPE: the shell blocks its termination signals in all its threads
-// (termination.h) and ignores SIGPIPE, and a tool must inherit neither.
+// default actions: the shell blocks its termination signals in all its threads
+// (termination.h) and ignores SIGPIPE and the job-control stops, and a tool must
+// inherit none of that.
 class UnblockedSignals {
   public:
     UnblockedSignals() {
@@ -33,10 +36,11 @@ class UnblockedSignals {
         sigset_t none;
         sigemptyset(&none);
         posix_spawnattr_setsigmask(&attr_, &none);
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        posix_spawnattr_setsigdefault(&attr_, &pipe);
+        sigset_t ignored;
+        sigemptyset(&ignored);
+        for (int signal : {SIGPIPE, SIGTSTP, SIGTTIN, SIGTTOU})
+            sigaddset(&ignored, signal);
+        posix_spawnattr_setsigdefault(&attr_, &ignored);
         posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     }
     ~UnblockedSignals() { posix_spawnattr_destroy(&attr_); }

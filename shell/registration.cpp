@@ -13,6 +13,7 @@
 #include "app_link.h"
 #include "console.h"
 #include "listener.h"
+#include "sender_filter.h"
 #include "session.h"
 #include "system_log.h"
 #include "unique_fd.h"
@@ -72,6 +73,10 @@ int register_session() {
     snprintf(registration, sizeof registration, "%s%s ", "R: ", session_type);
     size_t used = strlen(registration);
     int fd = setupSocket(kApiListenerDir, registration + used);
+    if (fd >= 0 && !enable_sender_credentials(fd)) {
+        close(fd);
+        fd = -1;
+    }
     api_async_event_fd.store(fd);
     if (fd < 0) {
         if (strcmp(session_type, "api-serial") != 0)

@@ -90,6 +90,12 @@ void write_record(const char *prefix, const char *fmt, va_list args, const char 
     syslog(kRecordPriority, "%s", record);
 }
 
+void write_security_record(const char *fmt, va_list args, const char *suffix) {
+    char prefix[kPrefixRoom];
+    snprintf(prefix, sizeof prefix, "SECURITY: %s:", session_names().security);
+    write_record(prefix, fmt, args, suffix);
+}
+
 }  // namespace
 
 int mysyslog(const char *fmt, ...) {
@@ -107,13 +113,21 @@ int mysyslog(const char *fmt, ...) {
 int print_security_log(const char *fmt, ...) {
     open_log();
     if (fmt == nullptr) return 0;
-    char prefix[kPrefixRoom];
-    snprintf(prefix, sizeof prefix, "SECURITY: %s:", session_names().security);
     char suffix[80];
     snprintf(suffix, sizeof suffix, " ID: %s", user);
     va_list args;
     va_start(args, fmt);
-    write_record(prefix, fmt, args, suffix);
+    write_security_record(fmt, args, suffix);
+    va_end(args);
+    return 0;
+}
+
+int print_security_event(const char *fmt, ...) {
+    open_log();
+    if (fmt == nullptr) return 0;
+    va_list args;
+    va_start(args, fmt);
+    write_security_record(fmt, args, "");
     va_end(args);
     return 0;
 }

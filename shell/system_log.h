@@ -7,4 +7,8 @@
 int mysyslog(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Writes "SECURITY: <session>:<text> ID: <user>", text formatted from fmt. Always 0.
+// Main thread (it reads the user name).
 int print_security_log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes "SECURITY: <session>:<text>", about the session rather than its user. Always 0.
+int print_security_event(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -10,6 +10,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
 #include "app_link.h"
 #include "cle.h"
 #include "command_loop.h"
@@ -186,6 +188,9 @@ void log_in() {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // A session has no job control: nothing typed at a prompt may stop it.
+    for (int stop_signal : {SIGTSTP, SIGTTIN, SIGTTOU})
+        signal(stop_signal, SIG_IGN);
     snprintf(baseDirFileName, sizeof baseDirFileName, "%s%s", webdata_directory,
              directory_file_name);
     check_ready_marker();

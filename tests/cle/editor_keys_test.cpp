@@ -146,9 +146,17 @@ TEST(EditorKeys, LineEndsByMode) {
         {"echo off", {"--echo-off"}, true, "ab\x02X\x01\x03y\r", "", {"y"}},
         // Without echo, CR and LF each end a line whatever the switches say.
         {"echo off, CR", {"--echo-off"}, false, "a\rb\nc\r\n", "", {"a", "b", "c", ""}},
-        {"echo off, LF CR", {"--echo-off", "--eol-nl-cr"}, true, "a\rb\nc\r\n", "",
+        {"echo off, LF CR",
+         {"--echo-off", "--eol-nl-cr"},
+         true,
+         "a\rb\nc\r\n",
+         "",
          {"a", "b", "c", ""}},
-        {"echo off, no CR translation", {"--echo-off", "--no-cr"}, true, "a\rb\nc\r\n", "",
+        {"echo off, no CR translation",
+         {"--echo-off", "--no-cr"},
+         true,
+         "a\rb\nc\r\n",
+         "",
          {"a", "b", "c", ""}},
     };
     for (const auto &c : cases) {

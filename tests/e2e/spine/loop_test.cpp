@@ -50,6 +50,22 @@ TEST(SpineLoop, EmptyAndBlankLinesShowThePrompt) {
     EXPECT_EQ(noecho.output(), "\r\r\n-> \r\r\n-> [status 0]\r\n");
 }
 
+// A program on the API port turns echo off and ends its lines with LF or CR LF, whatever
+// line ends the device is set to.
+TEST(SpineLoop, WithoutEchoEveryLineEndEndsALine) {
+    DeviceSession device(
+        keptUp(shellWith({"-t", "api", "--nobanner", "--noecho"}, {{"eol", "False"}})));
+    ASSERT_TRUE(waitForLoop(device));
+    device.type("echo a\r\n");
+    EXPECT_TRUE(device.waitForZuzLine("E: echo a"));
+    EXPECT_TRUE(device.waitFor("\r\n-> ")) << "the empty line after the CR";
+    device.type("echo b\n");
+    EXPECT_TRUE(device.waitForZuzLine("E: echo b"));
+    device.type("\x04");
+    EXPECT_EQ(endStatus(device), 0);
+    EXPECT_EQ(count(device.output(), "-> "), 1u);
+}
+
 // Quit, exit and a hang-up clear the client setting, then unregister.
 TEST(SpineLoop, QuitExitAndHangUpEndTheSession) {
     DeviceSession quit(keptUp(shellWith({"-t", "telnet"})));

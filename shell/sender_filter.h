@@ -1,0 +1,58 @@
+// The API listener socket has mode 0666, so that the application (root on the device)
+// can reach it; any other local process could write to it too, and answer a pending
+// login. Every datagram therefore comes with its sender's credentials, and only those
+// of root and of the shell's own user are read; each other one is dropped with a
+// security record, at a bounded rate so that a flood cannot fill the log.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+
+#include "datagram_lines.h"
+
+// Asks the kernel to attach the sender's credentials to every datagram fd receives;
+// false when the socket refuses. Before anyone can learn the socket's path.
+bool enable_sender_credentials(int fd);
+
+// Whether a sender may talk to the session: root (the application) or our own user.
+bool trusted_sender(uid_t sender, uid_t own);
+
+// Allows kBurst records at once and then one per kInterval, and counts the refused.
+class RecordBudget {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int kBurst = 10;
+    static constexpr std::chrono::seconds kInterval{6};
+
+    // True when a record may be written at now; *refused_before is the number refused
+    // since the last one allowed.
+    bool allow(Clock::time_point now, int *refused_before);
+
+  private:
+    int tokens_ = kBurst;
+    Clock::time_point refilled_;  // when the last token was earned
+    int refused_ = 0;
+};
+
+// Reads the lines of a listener socket (with sender credentials enabled) from trusted
+// senders only. One thread.
+class TrustedLineReader {
+  public:
+    explicit TrustedLineReader(int fd) : fd_(fd) {}
+    // The next cleaned line into line (XCOM_LINE_BUFFER_SIZE bytes): its length, 0 for
+    // an empty line, -1 when the socket failed or a line did not fit (the reader ends).
+    int next_line(char *line);
+    // Bytes held that are not yet a line.
+    int held() const { return lines_.held(); }
+
+  private:
+    enum class Receipt { kTrusted, kDropped, kFailed };
+    // Waits for one datagram and keeps it when its sender is trusted.
+    Receipt receive();
+    void report_drop(uid_t uid, pid_t pid);
+
+    int fd_;
+    DatagramLines lines_;
+    RecordBudget budget_;
+};
