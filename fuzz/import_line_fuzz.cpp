@@ -1,10 +1,9 @@
-// Directory import, line by line: startImporting, processImportLine and abortImport on
+// Directory import, line by line: start, take_line and abort on
 // arbitrary pasted lines, some repeated many times so that the 3 MiB limit is reached.
 // The stored file always holds exactly the lines taken (each with one LF), nothing is
 // cut but by the 3 MiB rule, and "importcomplete" moves it to the name of its type.
 // It writes under /tmp/webdata, so it refuses to run anywhere but inside the simulated
 // device (build/sim/device --no-zuz --no-syslogd -- <this program> ...).
-#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -41,20 +40,17 @@ bool exists(const std::string &path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
+Session *g_session;  // the fuzzer's one session (without a link)
+
 // The import as the command loop keeps it, and what the file must hold.
 struct Import {
-    FILE *file = nullptr;
-    int size = 0;
-    int full = 0;
-    int in_progress = 0;
-    char type[512] = "importdirectory";
+    DirectoryImport import;
     std::string stored;
     std::string extension = "csv";
     bool refused = false;  // a line was dropped by the limit
 
     void start() {
-        in_progress = startImporting(type, &file, &size, &full);
-        FUZZ_CHECK(in_progress == 1 && file != nullptr);
+        FUZZ_CHECK(import.start(*g_session, "importdirectory") && import.in_progress());
         stored.clear();
         refused = false;
         FUZZ_CHECK(!exists(kPartial + ".csv") && !exists(kPartial + ".xml"));
@@ -64,26 +60,25 @@ struct Import {
         auto cmdbuff = std::make_unique<char[]>(kCmdbuffRoom);
         memcpy(cmdbuff.get(), line.c_str(), line.size() + 1);
         if (stored.empty()) extension = line.rfind("<?xml", 0) == 0 ? "xml" : "csv";
-        in_progress = processImportLine(cmdbuff.get(), type, &file, &size, &full);
+        import.take_line(*g_session, CommandMode::kNormal, cmdbuff.get());
         if (line == "importcomplete") {
-            FUZZ_CHECK(in_progress == 0 && file == nullptr);
+            FUZZ_CHECK(!import.in_progress());
             FUZZ_CHECK(strcmp(cmdbuff.get(),
                               ("_importdirectory " + kPartial + "." + extension).c_str()) == 0);
             FUZZ_CHECK(!exists(kPartial));
             FUZZ_CHECK(fileText(kPartial + "." + extension) == stored);
             return;
         }
-        FUZZ_CHECK(in_progress == 1);
+        FUZZ_CHECK(import.in_progress());
         if (!refused && stored.size() + line.size() + 1 <= kImportLimit)
             stored += line + "\n";
         else
             refused = true;
-        FUZZ_CHECK(static_cast<size_t>(size) == stored.size() && (full != 0) == refused);
     }
 
     void abort() {
-        abortImport(&file, &in_progress);
-        FUZZ_CHECK(in_progress == 0 && file == nullptr);
+        import.abort();
+        FUZZ_CHECK(!import.in_progress());
         FUZZ_CHECK(fileText(kPartial) == stored);
     }
 };
@@ -96,10 +91,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
         exit(2);
     }
     vela::fuzz::silenceStdout();
-    pthread_mutex_init(&async_stdout_mut, nullptr);
-    stdout_shio = shell_io_create();
-    shell_io_bind_fd(stdout_shio, 1);
-    snprintf(baseDirFileName, sizeof baseDirFileName, "%s", kPartial.c_str());
+    static Session session;
+    session.output.create_mutex();
+    session.output.create_buffer();
+    g_session = &session;
     return 0;
 }
 
@@ -113,11 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const std::string line = input.text('\n', kCmdbuffRoom - 1);
         unsigned times = count < 0xF0 ? 1 : 1 + (count - 0xEF) * 1024;
         for (unsigned i = 0; i < times; ++i) {
-            if (!import.in_progress) import.start();
+            if (!import.import.in_progress()) import.start();
             import.take(line);
         }
     }
-    if (import.in_progress) import.abort();
-    shell_io_flush(stdout_shio);  // the notices, to /dev/null
+    if (import.import.in_progress()) import.abort();
+    g_session->output.flush_unless_typing();  // the notices, to /dev/null
     return 0;
 }

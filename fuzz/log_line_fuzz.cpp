@@ -1,7 +1,6 @@
-// format_log_line with random show and cull filters and layouts, set through the
+// The live log's line format with random show and cull filters and layouts, set through the
 // commands a user types: a line is shown when the filters say so, laid out from its
 // own fields, and never longer than it was.
-#include <pthread.h>
 #include <string.h>
 
 #include <memory>
@@ -16,15 +15,21 @@ using vela::fuzz::FuzzInput;
 
 namespace {
 
+Session *g_session;  // the fuzzer's one session; its filters change with every input
+LoopState g_loop;
+
 constexpr size_t kShownRoom = 1025;  // the monitor's line buffer
 constexpr size_t kMessageStart = 20;
 
+using Handler = void (*)(CommandContext &, int, char **);
+
 // Runs a command handler with these words as its argument vector.
-void command(void (*handler)(int, char **), std::vector<std::string> words) {
+void command(Handler handler, std::vector<std::string> words) {
     std::vector<char *> argv;
     for (auto &w : words)
         argv.push_back(w.data());
-    handler(static_cast<int>(argv.size()), argv.data());
+    CommandContext context{*g_session, g_loop};
+    handler(context, static_cast<int>(argv.size()), argv.data());
 }
 
 bool anyIn(const std::vector<std::string> &filters, const std::string &text) {
@@ -35,8 +40,7 @@ bool anyIn(const std::vector<std::string> &filters, const std::string &text) {
 
 // Empties a filter table with its command ("show" or "cull"), then adds up to 12 texts
 // from the input; returns what the table must hold.
-std::vector<std::string> setFilters(void (*handler)(int, char **), const char *word,
-                                    FuzzInput &input) {
+std::vector<std::string> setFilters(Handler handler, const char *word, FuzzInput &input) {
     std::vector<std::string> add = {word, "add"}, kept;
     for (size_t n = input.below(13); n > 0; --n)
         add.push_back(input.text('\n'));
@@ -52,7 +56,9 @@ std::vector<std::string> setFilters(void (*handler)(int, char **), const char *w
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     vela::fuzz::silenceStdout();
-    pthread_mutex_init(&async_stdout_mut, nullptr);
+    static Session session;
+    session.output.create_mutex();
+    g_session = &session;
     return 0;
 }
 
@@ -70,7 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string line = input.text('\0', kShownRoom - 1);  // one datagram
 
     auto shown = std::make_unique<char[]>(kShownRoom);
-    bool printed = format_log_line(line.c_str(), shown.get(), kShownRoom);
+    bool printed;
+    {
+        OutputGuard guard(g_session->output);
+        printed = g_session->monitor.format_line(guard, line.c_str(), shown.get(), kShownRoom);
+    }
     std::string out = printed ? shown.get() : "";
     if (line.size() <= 24) {
         FUZZ_CHECK(printed && out == line);

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "app_link.h"
 #include "command_parsing.h"
 #include "hex_encoded.h"
+#include "secret_words.h"
 
 namespace {
 

@@ -1,61 +1,199 @@
-// The command loop and the end of a session.
+// The command loop.
 
 #include "command_loop.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "app_link.h"
 #include "cle.h"
 #include "commands.h"
-#include "config_access.h"
 #include "console.h"
 #include "import.h"
-#include "listener.h"
-#include "registration.h"
-#include "result_wait.h"
+#include "secret_words.h"
 #include "session.h"
-#include "system_log.h"
+#include "session_end.h"
 
 namespace {
 
-const char *const no_prompt = "";
 const char *const default_prompt = "-> ";
-const char *const logout_cmd = "_control logout %s";
+const char *const kLineEnd = "\r\n";
 constexpr int kEditorRoom = 511;  // a line holds at most 510 characters
-// How long the closing logout waits for its result line.
-constexpr int kLogoutWaitMs = 5000;
-constexpr size_t kFarewellLineRoom = 192;  // the logout line, or a setting write
-// How long a session ended by a signal lets the replies to its last lines come.
-constexpr int kFarewellReplyWaitMs = 1000;
+constexpr size_t kLineRoom = 512;
 
-// Main thread only.
-char *prompt = nullptr;
-int reboot_cmd_hack_flag = 0;  // the answer to the reboot question is awaited
-
-// Import state of the loop.
-struct ImportState {
-    FILE *file = nullptr;
-    int size = 0;
-    int full = 0;
-    int in_progress = 0;
-    char type[512] = {};
+enum class Pass {
+    kNext,    // read the next line
+    kLeave,   // the session ends: log out, clear the setting, clean up
+    kEndNow,  // clean up and end at once ("exit" with words)
+    kReboot,  // the device reboots: clean up and end
 };
-
-enum class Pass { kNext, kLeave };
-
-void sem_wait_retrying(sem_t *sem) {
-    while (sem_wait(sem) != 0 && errno == EINTR) {
-    }
-}
 
 bool is_one_of(const char *line, const char *a, const char *b, const char *c) {
     return strcmp(line, a) == 0 || strcmp(line, b) == 0 || strcmp(line, c) == 0;
 }
 
-// Removes leading and trailing bytes 1 to 32 (blanks and control characters).
+class CommandLoop {
+  public:
+    CommandLoop(Session &session, LoopState &loop) : session_(session), loop_(loop) {}
+    int run();
+
+  private:
+    Pass one_pass();
+    Pass handle_line(bool &sent);
+    Pass forward_line(bool &sent);
+    Pass reboot_cmd_processing();
+    Pass quit();
+    void print_default_prompt();
+    const SessionLog &log() const { return session_.log; }
+
+    Session &session_;
+    LoopState &loop_;
+    DirectoryImport import_;
+    char line_[kLineRoom] = "";
+};
+
+int CommandLoop::run() {
+    const SessionConfig &config = session_.config;
+    if (!config.is(SessionType::kTelnet) && !config.no_banner) session_.link.send_api("whoami");
+    cle_set_import_state(0);
+
+    Pass pass;
+    while ((pass = one_pass()) == Pass::kNext) {
+    }
+    if (pass == Pass::kEndNow) {
+        cleanup(session_);
+        return 0;
+    }
+    if (pass == Pass::kReboot) {
+        sleep(1);
+        cleanup(session_);
+        sleep(1);
+        mysyslog(log(), "End of session");
+        return 0;
+    }
+    if (config.secure_profile) log_out(session_);
+    done(session_);
+    if (cle_did_session_timeout()) {
+        shell_println(log(), "Session timed out");
+        print_security_log(log(), loop_.user, "Session timed out");
+        import_.abort();
+    }
+    mysyslog(log(), "End of session");
+    return 0;
+}
+
+Pass CommandLoop::one_pass() {
+    session_.link.take_ready_token();
+    int result = cle_get_command_line(nullptr, line_, kEditorRoom);
+    if (result == -1) session_.link.give_ready_token();
+    if (cle_did_import_timeout()) {
+        shell_println(log(), "importdirectory timed out");
+        import_.abort();
+        cle_set_import_state(0);
+        return Pass::kNext;
+    }
+    if (result == -1) return Pass::kLeave;
+    bool sent = false;
+    Pass next = handle_line(sent);
+    if (next != Pass::kNext) return next;
+    if (!sent) session_.link.give_ready_token();
+    session_.output.flush_unless_typing();
+    return Pass::kNext;
+}
+
+Pass CommandLoop::handle_line(bool &sent) {
+    clean_line(line_);
+    if (import_.in_progress()) {
+        import_.take_line(session_, loop_.mode, line_);
+        cle_set_import_state(import_.in_progress());
+        return Pass::kNext;
+    }
+    if (line_[0] == '\0') {
+        print_default_prompt();
+        return Pass::kNext;
+    }
+    session_.log.count_line();
+    mysyslog(log(), "IN:%s\n", line_);
+    if (!carries_secrets(line_)) cle_history_add(line_);
+    preprocess_legacy_bang_input_cmd(line_);
+    if (loop_.reboot_asked || is_one_of(line_, "quit", "exit", "reboot"))
+        return reboot_cmd_processing();
+    CommandContext context{session_, loop_};
+    if (process_command(context, line_)) return loop_.end_now ? Pass::kEndNow : Pass::kNext;
+    return forward_line(sent);
+}
+
+// Sends a line that no local command took; sent tells whether it went out as a command.
+Pass CommandLoop::forward_line(bool &sent) {
+    if (DirectoryImport::is_import_command(line_)) {
+        cle_set_import_state(import_.start(session_, line_));
+        return Pass::kNext;
+    }
+    if (preProcessPasswordCommands(line_) != 0) {
+        shell_println(log(), "%s", kSecretsTooLong);
+        return Pass::kNext;
+    }
+    sent = true;
+    if (session_.link.send_command(line_, loop_.mode) == kLinkEnded) {
+        mysyslog(log(), "ERROR:Unable to send command to zuz. Quitting. Current command: %s\n",
+                 line_);
+        return Pass::kLeave;
+    }
+    return Pass::kNext;
+}
+
+void CommandLoop::print_default_prompt() {
+    OutputGuard guard(session_.output);
+    guard.flush();
+    if (!loop_.echo) fputs(kLineEnd, stdout);
+    fputs(default_prompt, stdout);
+    fflush(stdout);
+}
+
+// "quit" or "exit": leaves the customer API mode of a telnet session, else the loop.
+Pass CommandLoop::quit() {
+    sleep(1);
+    if (session_.config.is(SessionType::kTelnet) && loop_.mode == CommandMode::kCustomerApi) {
+        {
+            OutputGuard guard(session_.output);
+            guard.printf("Exiting customer api *ONLY* mode\n");
+        }
+        loop_.mode = CommandMode::kNormal;
+        return Pass::kNext;
+    }
+    return Pass::kLeave;
+}
+
+// The reboot question and its answer; quit and exit.
+Pass CommandLoop::reboot_cmd_processing() {
+    if (!loop_.reboot_asked) {
+        if (strcmp(line_, "reboot") == 0) {
+            loop_.reboot_asked = true;
+            fputs("reboot, are you sure? <y,n> ", stdout);
+            fflush(stdout);
+            return Pass::kNext;
+        }
+        return quit();
+    }
+    loop_.reboot_asked = false;
+    if (strcmp(line_, "y") == 0) {
+        session_.link.send_api("reboot now");
+        return Pass::kReboot;
+    }
+    if (strcmp(line_, "n") == 0) return Pass::kNext;
+    if (strlen(line_) == 1) return quit();
+    shell_println(log(), "info: reboot command aborted");
+    fflush(stdout);
+    return Pass::kNext;
+}
+
+}  // namespace
+
+int run_command_loop(Session &session, LoopState &loop) {
+    CommandLoop command_loop(session, loop);
+    return command_loop.run();
+}
+
 void clean_line(char *line) {
     auto removable = [](char c) {
         unsigned char u = static_cast<unsigned char>(c);
@@ -70,210 +208,10 @@ void clean_line(char *line) {
         line[--len] = '\0';
 }
 
-void print_default_prompt() {
-    pthread_mutex_lock(&async_stdout_mut);
-    shell_io_flush(stdout_shio);
-    if (cmdecho_state == 0) fputs(newline_string, stdout);
-    fputs(default_prompt, stdout);
-    fflush(stdout);
-    pthread_mutex_unlock(&async_stdout_mut);
-}
-
-// "quit" or "exit": leaves the customer API mode of a telnet session, else the loop.
-Pass quit() {
-    sleep(1);
-    if (strcmp(session_type, "telnet") == 0 && strcmp(cmd_fmt, "E: %s") == 0) {
-        pthread_mutex_lock(&async_stdout_mut);
-        shell_io_printf(stdout_shio, "Exiting customer api *ONLY* mode\n");
-        pthread_mutex_unlock(&async_stdout_mut);
-        cmd_fmt = "C: %s";
-        return Pass::kNext;
+void preprocess_legacy_bang_input_cmd(char *line) {
+    size_t len = strlen(line);
+    if (len > 1 && line[0] == '!') {
+        memmove(line + 2, line + 1, len);  // the tail and its NUL
+        line[1] = ' ';
     }
-    return Pass::kLeave;
-}
-
-[[noreturn]] void reboot_device() {
-    send_api_cmd("reboot now");
-    sleep(1);
-    cleanup();
-    sleep(1);
-    if (gbPrintToSysLog) mysyslog("End of session");
-    exit(0);
-}
-
-// The reboot question and its answer; quit and exit.
-Pass reboot_cmd_processing(const char *line) {
-    if (!reboot_cmd_hack_flag) {
-        if (strcmp(line, "reboot") == 0) {
-            reboot_cmd_hack_flag = 1;
-            fputs("reboot, are you sure? <y,n> ", stdout);
-            fflush(stdout);
-            return Pass::kNext;
-        }
-        return quit();
-    }
-    reboot_cmd_hack_flag = 0;
-    if (strcmp(line, "y") == 0) reboot_device();
-    if (strcmp(line, "n") == 0) return Pass::kNext;
-    if (strlen(line) == 1) return quit();
-    shell_println("info: reboot command aborted");
-    fflush(stdout);
-    return Pass::kNext;
-}
-
-// Sends a line that no local command took; true when it went out through send_command.
-Pass forward_line(ImportState &import, bool &sent) {
-    import.in_progress = isImportCommand(cmdbuff, import.type);
-    cle_set_import_state(import.in_progress);
-    if (import.in_progress) {
-        import.in_progress = startImporting(cmdbuff, &import.file, &import.size, &import.full);
-        cle_set_import_state(import.in_progress);
-        return Pass::kNext;
-    }
-    if (preProcessPasswordCommands(cmdbuff) != 0) return Pass::kNext;
-    sent = true;
-    if (send_command(cmdbuff) == kLinkEnded) {
-        if (gbPrintToSysLog)
-            mysyslog("ERROR:Unable to send command to zuz. Quitting. Current command: %s\n",
-                     cmdbuff);
-        return Pass::kLeave;
-    }
-    return Pass::kNext;
-}
-
-Pass handle_line(ImportState &import, bool &sent) {
-    clean_line(cmdbuff);
-    if (import.in_progress) {
-        import.in_progress =
-            processImportLine(cmdbuff, import.type, &import.file, &import.size, &import.full);
-        cle_set_import_state(import.in_progress);
-        return Pass::kNext;
-    }
-    if (cmdbuff[0] == '\0') {
-        print_default_prompt();
-        return Pass::kNext;
-    }
-    gnCount.fetch_add(1);
-    if (gbPrintToSysLog) mysyslog("IN:%s\n", cmdbuff);
-    if (!carries_secrets(cmdbuff)) cle_history_add(cmdbuff);
-    preprocess_legacy_bang_input_cmd(cmdbuff);
-    if (reboot_cmd_hack_flag || is_one_of(cmdbuff, "quit", "exit", "reboot"))
-        return reboot_cmd_processing(cmdbuff);
-    if (process_command(cmdbuff) != 0) return Pass::kNext;
-    return forward_line(import, sent);
-}
-
-Pass one_pass(ImportState &import) {
-    int result = get_input_command();
-    if (result == -1 && !cle_did_import_timeout()) return Pass::kLeave;
-    if (cle_did_import_timeout()) {
-        shell_println("importdirectory timed out");
-        abortImport(&import.file, &import.in_progress);
-        return Pass::kNext;
-    }
-    bool sent = false;
-    Pass next = handle_line(import, sent);
-    if (next == Pass::kLeave) return next;
-    if (!sent) sem_post(&input_ready_sem);
-    flush_background_output();
-    return Pass::kNext;
-}
-
-// In the secure profile the session logs out; the wait for its result is bounded.
-void log_out() {
-    if (link_has_ended()) return;
-    sem_init(&sem_result, 0, 0);
-    pthread_mutex_lock(&async_stdout_mut);
-    waitingOnResponse = 1;
-    pthread_mutex_unlock(&async_stdout_mut);
-    char line[kFarewellLineRoom];
-    snprintf(line, sizeof line, logout_cmd, tty_name);
-    bool delivered = false;
-    send_api_request(line, &delivered, kFarewellLogout);
-    if (delivered) wait_for_result_line(kLogoutWaitMs);
-    pthread_mutex_lock(&async_stdout_mut);
-    waitingOnResponse = 0;
-    pthread_mutex_unlock(&async_stdout_mut);
-    sem_destroy(&sem_result);
-}
-
-// The client-address setting of the session type, or null for a type without one.
-const char *client_address_setting() {
-    if (strcmp(session_type, "api") == 0) return "telnet_client_24";
-    if (strcmp(session_type, "telnet") == 0) return "telnet_client_23";
-    return nullptr;
-}
-
-}  // namespace
-
-int get_input_command() {
-    sem_wait_retrying(&input_ready_sem);
-    int result = cle_get_command_line(prompt, cmdbuff, kEditorRoom);
-    if (result == -1) sem_post(&input_ready_sem);
-    return result;
-}
-
-void preprocess_legacy_bang_input_cmd(char *input) {
-    size_t len = strlen(input);
-    if (len > 1 && input[0] == '!') {
-        memmove(input + 2, input + 1, len);  // the tail and its NUL
-        input[1] = ' ';
-    }
-}
-
-void cleanup() {
-    unregister_session();
-    cle_cleanup();
-    link_release();
-    sem_destroy(&response_sem);
-    sem_destroy(&input_ready_sem);
-}
-
-void done() {
-    // Once the application is gone there is nobody to write the setting to.
-    const char *setting = client_address_setting();
-    if (!link_has_ended() && setting != nullptr)
-        vela_cfg_write(setting, "", kFarewellClientSetting);
-    cleanup();
-}
-
-void send_farewell() {
-    HXCOM connection = nullptr;
-    unsigned sent = link_hold_for_farewell(&connection);
-    if (connection == nullptr) return;
-    char line[kFarewellLineRoom];
-    int answered = 0;  // lines whose reply comes
-    if (inDoDMode && authenticated.load() && !(sent & kFarewellLogout)) {
-        snprintf(line, sizeof line, logout_cmd, tty_name);
-        answered += send_api_without_reply(connection, line);
-    }
-    const char *setting = client_address_setting();
-    if (setting != nullptr && !(sent & kFarewellClientSetting)) {
-        format_setting_write(line, sizeof line, setting, "");
-        answered += send_api_without_reply(connection, line);
-    }
-    if (!(sent & kFarewellUnregister)) xcom_client_send(connection, "U");
-    // A connection closed with replies unread is reset, which may cost the application
-    // the lines not yet read, "U" among them: let the replies come, briefly.
-    await_replies(answered, kFarewellReplyWaitMs);
-}
-
-int run_command_loop() {
-    if (strcmp(session_type, "telnet") != 0 && no_banner == 0) send_api_cmd("whoami");
-    prompt = const_cast<char *>(no_prompt);
-    ImportState import;
-    cle_set_import_state(0);
-
-    while (one_pass(import) == Pass::kNext) {
-    }
-
-    if (inDoDMode) log_out();
-    done();
-    if (cle_did_session_timeout()) {
-        shell_println("Session timed out");
-        print_security_log("Session timed out");
-        abortImport(&import.file, &import.in_progress);
-    }
-    if (gbPrintToSysLog) mysyslog("End of session");
-    return 0;
 }

@@ -9,17 +9,16 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "app_link.h"
+#include "device_paths.h"
 #include "process_runner.h"
 #include "unique_fd.h"
 
 namespace {
 
-constexpr const char *kConfigTool = "/opt/halvern/bin/kbox";
 constexpr size_t kPrefixRoom = 275;
 constexpr size_t kAnswerRoom = 2128;
 constexpr size_t kSettingWriteRoom = 192;
@@ -92,9 +91,9 @@ ToolAnswer ask_config_tool(const char *configName, char *answer) {
     answer[0] = '\0';
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0) return ToolAnswer::kNothing;
-    UniqueFd read_end(pipe_fds[0]);
-    UniqueFd write_end(pipe_fds[1]);
-    const char *argv[] = {kConfigTool, "config", configName, "0", nullptr};
+    vela::UniqueFd read_end(pipe_fds[0]);
+    vela::UniqueFd write_end(pipe_fds[1]);
+    const char *argv[] = {paths::kConfigTool, "config", configName, "0", nullptr};
     SpawnOptions options;
     options.stdout_fd = write_end.get();
     pid_t pid = spawn_program(argv, options);
@@ -144,32 +143,11 @@ void format_setting_write(char *line, size_t room, const char *param_name,
              "execwithoutecho systemsetting %s %s", param_name, param_value);
 }
 
-void vela_cfg_write(const char *param_name, const char *param_value, unsigned farewell_step) {
+void vela_cfg_write(AppLink &link, const char *param_name, const char *param_value,
+                    unsigned farewell_step) {
     if (param_name == nullptr || param_value == nullptr || param_name[0] == '\0') return;
     char line[kSettingWriteRoom];
     format_setting_write(line, sizeof line, param_name, param_value);
     bool delivered = false;
-    send_api_request(line, &delivered, farewell_step);
-}
-
-int set_tty_echo(short enable) {
-    termios modes;
-    if (tcgetattr(0, &modes) != 0) {
-        perror("error in tcgetattr");
-        return 1;
-    }
-    modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    if (enable) modes.c_lflag |= ECHO;
-    if (tcsetattr(0, TCSANOW, &modes) != 0) {
-        perror("error in tcsetattr");
-        return 1;
-    }
-    return 0;
-}
-
-int system_pthread(const char *command) {
-    const char *argv[] = {"/bin/sh", "-c", command, nullptr};
-    pid_t pid = spawn_program(argv, SpawnOptions{});
-    if (pid < 0) return -1;
-    return wait_for_child(pid);
+    link.send_api_request(line, &delivered, farewell_step);
 }

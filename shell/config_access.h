@@ -1,8 +1,10 @@
 // Device settings: read through the configuration tool, written through the
-// application. Plus the terminal echo switch and running a command line. Main thread.
+// application. Main thread.
 #pragma once
 
 #include <stddef.h>
+
+class AppLink;
 
 // Reads setting configName into configValue (room for size bytes, size >= 1).
 // 0 with the value (empty when the tool cannot run or says nothing); 1 with an empty
@@ -16,14 +18,8 @@ int parse_config_answer(const char *configName, const char *answer, char *config
 // Writes a setting through the application ("execwithoutecho systemsetting NAME VALUE")
 // and waits for its reply. Nothing is sent for a null argument or an empty name.
 // farewell_step marks the line as a step of the session's end (FarewellStep, app_link.h).
-void vela_cfg_write(const char *param_name, const char *param_value, unsigned farewell_step = 0);
+void vela_cfg_write(AppLink &link, const char *param_name, const char *param_value,
+                    unsigned farewell_step = 0);
 // The line vela_cfg_write sends (before its "E: "), cut to 191 characters, into line
 // (room bytes, the caller's). Any thread.
 void format_setting_write(char *line, size_t room, const char *param_name, const char *param_value);
-
-// Switches the terminal's own echo of standard input on (non-zero) or off; 0 on
-// success, 1 on failure after printing the system error.
-int set_tty_echo(short enable);
-
-// Runs command through "/bin/sh -c" and waits for it; the raw wait status, or -1.
-int system_pthread(const char *command);

@@ -16,10 +16,8 @@
 
 #include <initializer_list>
 
-#include "app_link.h"
-#include "cle.h"
+#include "device_paths.h"
 #include "session.h"
-#include "system_log.h"
 #include "unique_fd.h"
 
 namespace {
@@ -30,33 +28,31 @@ const char *const XML_INDECATOR = "<?xml";
 const char *const XML_EXT = "xml";
 const char *const CSV_EXT = "csv";
 const char *const UNDERSCORE = "_";
-const char *const webdata_directory = "/tmp/webdata";
 constexpr int IMPORT_LIMIT = 3145728;  // 3 MiB, one LF counted per line
 constexpr size_t kPathRoom = 128;
 constexpr size_t kCommandRoom = 512;
-
-char extension[5] = "csv";  // chosen from the first stored line; main thread only
 
 bool owned_by_us(const struct stat &st) {
     return st.st_uid == geteuid();
 }
 
-// The webdata directory, created when missing; -1 when it is not ours or not a
+// The import directory, created when missing; invalid when it is not ours or not a
 // directory.
-UniqueFd open_webdata_directory() {
-    mkdir(webdata_directory, 0755);
-    UniqueFd dir(open(webdata_directory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+vela::UniqueFd open_import_directory() {
+    mkdir(paths::kImportDirectory, 0755);
+    vela::UniqueFd dir(
+        open(paths::kImportDirectory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (!dir.valid() || fstat(dir.get(), &st) != 0 || !owned_by_us(st)) return UniqueFd();
+    if (!dir.valid() || fstat(dir.get(), &st) != 0 || !owned_by_us(st)) return vela::UniqueFd();
     return dir;
 }
 
 // Opens the import file for writing and reading, emptied, never through a link.
 FILE *open_import_file() {
-    UniqueFd dir = open_webdata_directory();
+    vela::UniqueFd dir = open_import_directory();
     if (!dir.valid()) return nullptr;
-    const char *name = strrchr(baseDirFileName, '/') + 1;
-    UniqueFd file(openat(dir.get(), name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    vela::UniqueFd file(
+        openat(dir.get(), paths::kImportFileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     struct stat st;
     if (!file.valid() || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || !owned_by_us(st) ||
         ftruncate(file.get(), 0) != 0)
@@ -66,85 +62,81 @@ FILE *open_import_file() {
     return stream;
 }
 
-void print_notice(const char *text) {
-    pthread_mutex_lock(&async_stdout_mut);
-    shell_io_printf(stdout_shio, "%s", text);
-    pthread_mutex_unlock(&async_stdout_mut);
+void print_notice(TerminalOutput &output, const char *text) {
+    OutputGuard guard(output);
+    guard.printf("%s", text);
 }
 
-// The import file's name with ext; baseDirFileName is short enough that it always fits.
-void final_name(char *out, size_t room, const char *ext) {
-    if (snprintf(out, room, "%s.%s", baseDirFileName, ext) >= static_cast<int>(room)) out[0] = '\0';
-}
-
-int complete_import(char *cmdbuff, const char *importType, FILE **importFile) {
-    // A file that lost lines to a full or failing disk is not handed over as if whole.
-    bool written = fflush(*importFile) == 0 && ferror(*importFile) == 0;
-    written = fclose(*importFile) == 0 && written;
-    *importFile = nullptr;
-    if (!written) {
-        print_notice("ERROR: could not write file.\n");
-        return 0;
-    }
-    char target[kPathRoom];
-    final_name(target, sizeof target, extension);
-    rename(baseDirFileName, target);
-    char command[kCommandRoom];
-    snprintf(command, sizeof command, "%s%s %s", UNDERSCORE, importType, target);
-    snprintf(cmdbuff, kCommandRoom, "%s", command);
-    send_command(cmdbuff);
-    return 0;
+// The import file's path, with ext when it is not null.
+void file_path(char *out, size_t room, const char *ext) {
+    snprintf(out, room, "%s/%s%s%s", paths::kImportDirectory, paths::kImportFileName,
+             ext != nullptr ? "." : "", ext != nullptr ? ext : "");
 }
 
 }  // namespace
 
-int isImportCommand(const char *cbuff, char *type) {
-    if (strcmp(cbuff, IMPORT_DIR) != 0) return 0;
-    strcpy(type, cbuff);
-    return 1;
+bool DirectoryImport::is_import_command(const char *line) {
+    return strcmp(line, IMPORT_DIR) == 0;
 }
 
-int startImporting(const char *cmdbuff, FILE **importFile, int *fileImportSize, int *bufferFull) {
-    if (gbPrintToSysLog) mysyslog("%s started \n", cmdbuff);
-    *importFile = open_import_file();
-    *fileImportSize = 0;
-    *bufferFull = 0;
-    if (*importFile == nullptr) {
-        print_notice("ERROR: could not open file.\n");
-        return 0;
+bool DirectoryImport::start(Session &session, const char *line) {
+    mysyslog(session.log, "%s started \n", line);
+    file_ = open_import_file();
+    size_ = 0;
+    full_ = false;
+    if (file_ == nullptr) {
+        print_notice(session.output, "ERROR: could not open file.\n");
+        return in_progress_ = false;
     }
     for (const char *ext : {CSV_EXT, XML_EXT}) {
         char old[kPathRoom];
-        final_name(old, sizeof old, ext);
+        file_path(old, sizeof old, ext);
         unlink(old);
     }
-    print_notice("import started\n");
-    return 1;
+    print_notice(session.output, "import started\n");
+    return in_progress_ = true;
 }
 
-int processImportLine(char *cmdbuff, const char *importType, FILE **importFile, int *fileImportSize,
-                      int *bufferFull) {
-    if (*fileImportSize == 0)
-        snprintf(extension, sizeof extension, "%s",
-                 strncmp(cmdbuff, XML_INDECATOR, strlen(XML_INDECATOR)) == 0 ? XML_EXT : CSV_EXT);
-    if (strcmp(cmdbuff, IMPORT_COMPLETE) == 0)
-        return complete_import(cmdbuff, importType, importFile);
-    if (*bufferFull) return 1;
-    int len = static_cast<int>(strlen(cmdbuff));
-    if (*fileImportSize + len + 1 > IMPORT_LIMIT) {
-        *bufferFull = 1;  // this line and every later one are dropped
-        return 1;
+void DirectoryImport::take_line(Session &session, CommandMode mode, char *line) {
+    if (size_ == 0)
+        snprintf(extension_, sizeof extension_, "%s",
+                 strncmp(line, XML_INDECATOR, strlen(XML_INDECATOR)) == 0 ? XML_EXT : CSV_EXT);
+    if (strcmp(line, IMPORT_COMPLETE) == 0) {
+        complete(session, mode, line);
+        return;
     }
-    fwrite(cmdbuff, 1, static_cast<size_t>(len), *importFile);
-    fputc('\n', *importFile);
-    *fileImportSize += len + 1;
-    return 1;
+    if (full_) return;
+    int len = static_cast<int>(strlen(line));
+    if (size_ + len + 1 > IMPORT_LIMIT) {
+        full_ = true;  // this line and every later one are dropped
+        return;
+    }
+    fwrite(line, 1, static_cast<size_t>(len), file_);
+    fputc('\n', file_);
+    size_ += len + 1;
 }
 
-void abortImport(FILE **importFile, int *import_in_progress) {
-    if (!*import_in_progress) return;
-    *import_in_progress = 0;
-    cle_set_import_state(0);
-    if (*importFile != nullptr) fclose(*importFile);
-    *importFile = nullptr;
+void DirectoryImport::complete(Session &session, CommandMode mode, char *line) {
+    in_progress_ = false;
+    // A file that lost lines to a full or failing disk is not handed over as if whole.
+    bool written = fflush(file_) == 0 && ferror(file_) == 0;
+    written = fclose(file_) == 0 && written;
+    file_ = nullptr;
+    if (!written) {
+        print_notice(session.output, "ERROR: could not write file.\n");
+        return;
+    }
+    char stored[kPathRoom], target[kPathRoom];
+    file_path(stored, sizeof stored, nullptr);
+    file_path(target, sizeof target, extension_);
+    rename(stored, target);
+    snprintf(line, kCommandRoom, "%s%s %s", UNDERSCORE, IMPORT_DIR, target);
+    session.link.send_command(line, mode);
+}
+
+void DirectoryImport::abort() {
+    if (!in_progress_) return;
+    in_progress_ = false;
+    if (file_ != nullptr) fclose(file_);
+    file_ = nullptr;
 }

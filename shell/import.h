@@ -4,13 +4,36 @@
 
 #include <stdio.h>
 
-// 1 (and cbuff copied into type) when cbuff is exactly "importdirectory"; else 0.
-int isImportCommand(const char *cbuff, char *type);
-// Opens the import file; 1 when it is open, else 0 (after a message).
-int startImporting(const char *cmdbuff, FILE **importFile, int *fileImportSize, int *bufferFull);
-// Stores one line, or completes the import on "importcomplete"; 1 while the import
-// goes on, 0 once it has been completed.
-int processImportLine(char *cmdbuff, const char *importType, FILE **importFile, int *fileImportSize,
-                      int *bufferFull);
-// Ends an import in progress without completing it; the partial file stays.
-void abortImport(FILE **importFile, int *import_in_progress);
+#include "session_config.h"
+
+struct Session;
+
+class DirectoryImport {
+  public:
+    DirectoryImport() = default;
+    DirectoryImport(const DirectoryImport &) = delete;
+    DirectoryImport &operator=(const DirectoryImport &) = delete;
+    ~DirectoryImport() { abort(); }
+
+    // True when line is exactly "importdirectory".
+    static bool is_import_command(const char *line);
+    bool in_progress() const { return in_progress_; }
+
+    // Opens the import file for the command line; true when the import runs (else
+    // after a message).
+    bool start(Session &session, const char *line);
+    // Stores one line, or completes the import on "importcomplete" and hands the file to
+    // the application (framed for mode, with line as the buffer of the message).
+    void take_line(Session &session, CommandMode mode, char *line);
+    // Ends an import in progress without completing it; the partial file stays.
+    void abort();
+
+  private:
+    void complete(Session &session, CommandMode mode, char *line);
+
+    FILE *file_ = nullptr;
+    int size_ = 0;       // bytes stored, one LF counted per line
+    bool full_ = false;  // the limit was reached: later lines are dropped
+    bool in_progress_ = false;
+    char extension_[5] = "csv";  // chosen from the first stored line
+};

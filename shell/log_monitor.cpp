@@ -1,8 +1,4 @@
 // The live log monitor and its commands.
-//
-// The filter tables and layout flags are written by the commands on the main thread and
-// read by the monitor thread; both sides hold async_stdout_mut, which the monitor holds
-// anyway while it prints.
 
 #include "log_monitor.h"
 
@@ -11,6 +7,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,6 +17,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "device_paths.h"
 #include "listener.h"
 #include "session.h"
 #include "unique_fd.h"
@@ -32,96 +30,72 @@ constexpr size_t kDateWidth = 11;
 constexpr size_t kTimeWidth = 9;
 constexpr size_t kMessageStart = kDateWidth + kTimeWidth;  // where the level word begins
 
-// Guarded by async_stdout_mut.
-char log_show_filters[kFilterSlots][kFilterRoom];
-char log_cull_filters[kFilterSlots][kFilterRoom];
-int log_show_date = 1;
-int log_show_time = 1;
-int log_show_level = 1;
-const int gbEnableLoggerThread = 1;  // no command changes it
+using Filters = char[kFilterSlots][kFilterRoom];
 
-struct LockedOutput {
-    LockedOutput() { pthread_mutex_lock(&async_stdout_mut); }
-    ~LockedOutput() { pthread_mutex_unlock(&async_stdout_mut); }
-    LockedOutput(const LockedOutput &) = delete;
-    LockedOutput &operator=(const LockedOutput &) = delete;
-};
-
-bool any_set(const char (&filters)[kFilterSlots][kFilterRoom]) {
+bool any_set(const Filters &filters) {
     for (const auto &slot : filters)
         if (slot[0] != '\0') return true;
     return false;
 }
 
-bool any_found(const char (&filters)[kFilterSlots][kFilterRoom], const char *text) {
+bool any_found(const Filters &filters, const char *text) {
     for (const auto &slot : filters)
         if (slot[0] != '\0' && strstr(text, slot) != nullptr) return true;
     return false;
 }
 
-void display_show_cull_usage(const char *word) {
-    shell_println("usage: [log] %s add <filterstring> [<filterstring>...]", word);
-    shell_println("       [log] %s del <filterstring> [<filterstring>...]", word);
-    shell_println("       [log] %s del *", word);
-    shell_println("       [log] %s", word);
+void display_show_cull_usage(const SessionLog &log, const char *word) {
+    shell_println(log, "usage: [log] %s add <filterstring> [<filterstring>...]", word);
+    shell_println(log, "       [log] %s del <filterstring> [<filterstring>...]", word);
+    shell_println(log, "       [log] %s del *", word);
+    shell_println(log, "       [log] %s", word);
 }
 
-void list_filters(const char *word, const char (&filters)[kFilterSlots][kFilterRoom]) {
-    char copy[kFilterSlots][kFilterRoom];
+void list_filters(CommandContext &context, bool show) {
+    Filters copy;
     {
-        LockedOutput lock;
-        memcpy(copy, filters, sizeof copy);
+        OutputGuard guard(context.session.output);
+        context.session.monitor.copy_filters(guard, show, copy);
     }
-    shell_println("Active %s filters:", word);
-    shell_println("--------------------");
+    const char *word = show ? "show" : "cull";
+    shell_println(context.log(), "Active %s filters:", word);
+    shell_println(context.log(), "--------------------");
     for (const auto &slot : copy)
-        if (slot[0] != '\0') shell_println("\"%s\"", slot);
+        if (slot[0] != '\0') shell_println(context.log(), "\"%s\"", slot);
 }
 
-void add_filters(int argc, char **argv, char (&filters)[kFilterSlots][kFilterRoom]) {
+void add_filters(CommandContext &context, bool show, int argc, char **argv) {
     for (int i = 2; i < argc; ++i) {
         if (strlen(argv[i]) >= kFilterRoom) {
-            shell_println("error: filter longer than %d characters not added: %.40s...",
+            shell_println(context.log(),
+                          "error: filter longer than %d characters not added: %.40s...",
                           static_cast<int>(kFilterRoom - 1), argv[i]);
             continue;
         }
-        LockedOutput lock;
-        for (auto &slot : filters) {
-            if (slot[0] == '\0') {
-                memcpy(slot, argv[i], strlen(argv[i]) + 1);
-                break;
-            }
-        }
+        OutputGuard guard(context.session.output);
+        context.session.monitor.add_filter(guard, show, argv[i]);
     }
 }
 
-void delete_filters(int argc, char **argv, char (&filters)[kFilterSlots][kFilterRoom]) {
-    LockedOutput lock;
+void delete_filters(CommandContext &context, bool show, int argc, char **argv) {
+    OutputGuard guard(context.session.output);
     if (strcmp(argv[2], "*") == 0) {
-        for (auto &slot : filters)
-            slot[0] = '\0';
+        context.session.monitor.delete_all(guard, show);
         return;
     }
-    for (int i = 2; i < argc; ++i) {
-        for (auto &slot : filters) {
-            if (slot[0] != '\0' && strcmp(slot, argv[i]) == 0) {
-                slot[0] = '\0';
-                break;
-            }
-        }
-    }
+    for (int i = 2; i < argc; ++i)
+        context.session.monitor.delete_filter(guard, show, argv[i]);
 }
 
-void filter_cmd(int argc, char **argv, const char *word,
-                char (&filters)[kFilterSlots][kFilterRoom]) {
+void filter_cmd(CommandContext &context, bool show, int argc, char **argv) {
     if (argc == 1) {
-        list_filters(word, filters);
+        list_filters(context, show);
     } else if (strcmp(argv[1], "add") == 0) {
-        add_filters(argc, argv, filters);
+        add_filters(context, show, argc, argv);
     } else if (strcmp(argv[1], "del") == 0) {
-        if (argc > 2) delete_filters(argc, argv, filters);
+        if (argc > 2) delete_filters(context, show, argc, argv);
     } else {
-        display_show_cull_usage(word);
+        display_show_cull_usage(context.log(), show ? "show" : "cull");
     }
 }
 
@@ -146,42 +120,151 @@ bool stat_process_name(const char *stat, char *name, size_t room) {
 }
 
 // Prints the line as the filters and layout say.
-void show_line(const char *line) {
-    LockedOutput lock;
+void show_line(Session &session, const char *line) {
+    OutputGuard guard(session.output);
     char shown[kDatagramRoom + 1];
-    if (format_log_line(line, shown, sizeof shown)) shell_io_printf(stdout_shio, "%s\n", shown);
+    if (session.monitor.format_line(guard, line, shown, sizeof shown)) guard.printf("%s\n", shown);
 }
 
-// Waits for a datagram; false (after its message) when the socket cannot be read.
 enum class Wait { kReady, kInterrupted, kFailed };
 
-Wait wait_readable(int fd) {
+// Waits for a datagram; kFailed (after its message) when the socket cannot be read.
+Wait wait_readable(const SessionLog &log, int fd) {
     pollfd pfd{fd, POLLIN, 0};
     int ready = poll(&pfd, 1, -1);
     if (ready < 0 && errno == EINTR) return Wait::kInterrupted;
     if (ready < 0) {
-        shell_println("logReaderThread: select() error: %s", strerror(errno));
+        shell_println(log, "logReaderThread: select() error: %s", strerror(errno));
         return Wait::kFailed;
     }
     if (ready == 0 || !(pfd.revents & POLLIN)) {
-        shell_println("logReaderThread: unexpected select() results");
+        shell_println(log, "logReaderThread: unexpected select() results");
         return Wait::kFailed;
     }
     return Wait::kReady;
 }
 
-}  // namespace
+// Thread body: shows the system log live, filtered and laid out as the user chose.
+void *logReaderThread(void *args) {
+    Session &session = *static_cast<Session *>(args);
+    const SessionLog &log = session.log;
+    int pid = find_pid(log, "syslogd");
+    if (pid < 0) {
+        shell_println(log, "logReaderThread: syslogd not running");
+        return nullptr;
+    }
+    vela::UniqueFd socket(setupSocket(session.config, log, paths::kSyslogListenerDir, nullptr));
+    if (!socket.valid()) return nullptr;
+    kill(pid, SIGHUP);  // syslogd takes up the new listener
 
-void clear_log_filters() {
-    LockedOutput lock;
-    memset(log_show_filters, 0, sizeof log_show_filters);
-    memset(log_cull_filters, 0, sizeof log_cull_filters);
+    int unflushed = 0;
+    for (;;) {
+        // A datagram already queued is taken without waiting; the lines of a burst are
+        // then written together, before the thread waits again.
+        char line[kDatagramRoom + 1];
+        ssize_t n = recv(socket.get(), line, kDatagramRoom, MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            session.output.flush_unless_typing();
+            unflushed = 0;
+            if (wait_readable(log, socket.get()) == Wait::kFailed) break;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) continue;  // an empty datagram carries no line; anyone may send one
+        if (n < 0) {
+            shell_println(log, "logReaderThread: recv() error: %s", strerror(errno));
+            break;
+        }
+        line[n] = '\0';
+        size_t len = strlen(line);
+        while (len > 0 && static_cast<unsigned char>(line[len - 1]) <= 32)
+            line[--len] = '\0';
+        if (!session.authenticated.load()) continue;
+        show_line(session, line);
+        if (++unflushed >= kFlushEvery) {
+            session.output.flush_unless_typing();
+            unflushed = 0;
+        }
+    }
+    return nullptr;
 }
 
-int find_pid(const char *name) {
-    DIR *proc = opendir("/proc");
+}  // namespace
+
+void LogMonitor::clear_filters(const OutputGuard &) {
+    memset(show_, 0, sizeof show_);
+    memset(cull_, 0, sizeof cull_);
+}
+
+bool LogMonitor::format_line(const OutputGuard &, const char *line, char *out,
+                             size_t out_size) const {
+    size_t len = strlen(line);
+    if (len <= kShortLine) {
+        snprintf(out, out_size, "%s", line);
+        return true;
+    }
+    const char *text = line + kMessageStart;
+    if (any_set(show_) && !any_found(show_, text)) return false;
+    if (any_found(cull_, text)) return false;
+    if (date_ && time_ && level_) {
+        snprintf(out, out_size, "%s", line);
+        return true;
+    }
+    const char *message = text;
+    if (!level_) {
+        const char *space = strchr(text, ' ');
+        message = space ? space + 1 : line + len;
+    }
+    snprintf(out, out_size, "%.*s%.*s%s", date_ ? static_cast<int>(kDateWidth) : 0, line,
+             time_ ? static_cast<int>(kTimeWidth) : 0, line + kDateWidth, message);
+    return true;
+}
+
+void LogMonitor::set_layout(const OutputGuard &, bool date, bool time, bool level) {
+    date_ = date;
+    time_ = time;
+    level_ = level;
+}
+
+void LogMonitor::copy_filters(const OutputGuard &, bool show,
+                              char (&out)[kFilterSlots][kFilterRoom]) const {
+    memcpy(out, table(show), sizeof out);
+}
+
+void LogMonitor::add_filter(const OutputGuard &, bool show, const char *filter) {
+    for (auto &slot : table(show)) {
+        if (slot[0] == '\0') {
+            memcpy(slot, filter, strlen(filter) + 1);
+            return;
+        }
+    }
+}
+
+void LogMonitor::delete_filter(const OutputGuard &, bool show, const char *filter) {
+    for (auto &slot : table(show)) {
+        if (slot[0] != '\0' && strcmp(slot, filter) == 0) {
+            slot[0] = '\0';
+            return;
+        }
+    }
+}
+
+void LogMonitor::delete_all(const OutputGuard &, bool show) {
+    for (auto &slot : table(show))
+        slot[0] = '\0';
+}
+
+bool start_log_monitor(Session &session) {
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, logReaderThread, &session) != 0) return false;
+    pthread_detach(thread);  // never joined, like every helper thread
+    return true;
+}
+
+int find_pid(const SessionLog &log, const char *name) {
+    DIR *proc = opendir(paths::kProcesses);
     if (proc == nullptr) {
-        shell_println("could not open /proc");
+        shell_println(log, "could not open /proc");
         return -1;
     }
     int found = -1;
@@ -189,8 +272,8 @@ int find_pid(const char *name) {
         if (entry->d_type != DT_DIR || !isdigit(static_cast<unsigned char>(entry->d_name[0])))
             continue;
         char path[300];
-        snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
-        UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
+        snprintf(path, sizeof path, "%s/%s/stat", paths::kProcesses, entry->d_name);
+        vela::UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
         if (!fd.valid()) continue;
         char stat[128];
         ssize_t n = read(fd.get(), stat, sizeof stat - 1);
@@ -206,98 +289,34 @@ int find_pid(const char *name) {
     return found;
 }
 
-bool format_log_line(const char *line, char *out, size_t out_size) {
-    size_t len = strlen(line);
-    if (len <= kShortLine) {
-        snprintf(out, out_size, "%s", line);
-        return true;
-    }
-    const char *text = line + kMessageStart;
-    if (any_set(log_show_filters) && !any_found(log_show_filters, text)) return false;
-    if (any_found(log_cull_filters, text)) return false;
-    if (log_show_date && log_show_time && log_show_level) {
-        snprintf(out, out_size, "%s", line);
-        return true;
-    }
-    const char *message = text;
-    if (!log_show_level) {
-        const char *space = strchr(text, ' ');
-        message = space ? space + 1 : line + len;
-    }
-    snprintf(out, out_size, "%.*s%.*s%s", log_show_date ? static_cast<int>(kDateWidth) : 0, line,
-             log_show_time ? static_cast<int>(kTimeWidth) : 0, line + kDateWidth, message);
-    return true;
-}
-
-void *logReaderThread(void *) {
-    int pid = find_pid("syslogd");
-    if (pid < 0) {
-        shell_println("logReaderThread: syslogd not running");
-        return nullptr;
-    }
-    UniqueFd socket(setupSocket(kSyslogListenerDir, nullptr));
-    if (!socket.valid()) return nullptr;
-    kill(pid, SIGHUP);  // syslogd takes up the new listener
-
-    int unflushed = 0;
-    for (;;) {
-        // A datagram already queued is taken without waiting; the lines of a burst are
-        // then written together, before the thread waits again.
-        char line[kDatagramRoom + 1];
-        ssize_t n = recv(socket.get(), line, kDatagramRoom, MSG_DONTWAIT);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            flush_background_output();
-            unflushed = 0;
-            if (wait_readable(socket.get()) == Wait::kFailed) break;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) continue;  // an empty datagram carries no line; anyone may send one
-        if (n < 0) {
-            shell_println("logReaderThread: recv() error: %s", strerror(errno));
-            break;
-        }
-        line[n] = '\0';
-        size_t len = strlen(line);
-        while (len > 0 && static_cast<unsigned char>(line[len - 1]) <= 32)
-            line[--len] = '\0';
-        if (!gbEnableLoggerThread || !authenticated.load()) continue;
-        show_line(line);
-        if (++unflushed >= kFlushEvery) {
-            flush_background_output();
-            unflushed = 0;
-        }
-    }
-    return nullptr;
-}
-
-void log_cmd(int argc, char **argv) {
+void log_cmd(CommandContext &context, int argc, char **argv) {
     if (argc < 2) {
-        shell_println("valid log commands: format show cull");
+        shell_println(context.log(), "valid log commands: format show cull");
         return;
     }
     for (const ShellCommandT *row = log_commands; row->command; ++row) {
         if (strcmp(row->command, argv[1]) == 0) {
-            row->command_handler(argc - 1, argv + 1);
+            row->command_handler(context, argc - 1, argv + 1);
             return;
         }
     }
 }
 
-void log_format_cmd(int argc, char **argv) {
-    LockedOutput lock;
-    log_show_date = log_show_time = log_show_level = 0;
+void log_format_cmd(CommandContext &context, int argc, char **argv) {
+    bool date = false, time = false, level = false;
     for (int i = 0; i < argc; ++i) {
-        if (strcmp(argv[i], "date") == 0) log_show_date = -1;
-        if (strcmp(argv[i], "time") == 0) log_show_time = -1;
-        if (strcmp(argv[i], "level") == 0) log_show_level = -1;
+        if (strcmp(argv[i], "date") == 0) date = true;
+        if (strcmp(argv[i], "time") == 0) time = true;
+        if (strcmp(argv[i], "level") == 0) level = true;
     }
+    OutputGuard guard(context.session.output);
+    context.session.monitor.set_layout(guard, date, time, level);
 }
 
-void log_show_cmd(int argc, char **argv) {
-    filter_cmd(argc, argv, "show", log_show_filters);
+void log_show_cmd(CommandContext &context, int argc, char **argv) {
+    filter_cmd(context, true, argc, argv);
 }
 
-void log_cull_cmd(int argc, char **argv) {
-    filter_cmd(argc, argv, "cull", log_cull_filters);
+void log_cull_cmd(CommandContext &context, int argc, char **argv) {
+    filter_cmd(context, false, argc, argv);
 }

@@ -5,25 +5,53 @@
 
 #include <stddef.h>
 
+class OutputGuard;
+class SessionLog;
+struct CommandContext;
+struct Session;
+
 constexpr int kFilterSlots = 10;
 constexpr size_t kFilterRoom = 256;  // a filter holds at most 255 characters
 
-// Empties every show and cull filter. Main thread, before the log reader starts.
-void clear_log_filters();
+// The filters and the layout. Written by the commands on the main thread, read by the
+// monitor thread; both hold the output mutex (the monitor holds it anyway while it
+// prints), which each member proves with an OutputGuard.
+class LogMonitor {
+  public:
+    void clear_filters(const OutputGuard &);
+    // Whether a received line is shown, and how: writes the shown text into out (room
+    // for out_size bytes) and returns true, or returns false for a line the filters drop.
+    bool format_line(const OutputGuard &, const char *line, char *out, size_t out_size) const;
 
-// Thread body: shows the system log live, filtered and laid out as the user chose.
-void *logReaderThread(void *args);
+    void set_layout(const OutputGuard &, bool date, bool time, bool level);
+    // A copy of the show (true) or cull filters.
+    void copy_filters(const OutputGuard &, bool show, char (&out)[kFilterSlots][kFilterRoom]) const;
+    // Puts filter into the first free slot (none free: dropped).
+    void add_filter(const OutputGuard &, bool show, const char *filter);
+    // Frees the first slot holding filter.
+    void delete_filter(const OutputGuard &, bool show, const char *filter);
+    void delete_all(const OutputGuard &, bool show);
 
-// The pid of the process named name (as /proc/PID/stat gives it), or -1.
-int find_pid(const char *name);
+  private:
+    using Filters = char[kFilterSlots][kFilterRoom];
+    Filters &table(bool show) { return show ? show_ : cull_; }
+    const Filters &table(bool show) const { return show ? show_ : cull_; }
 
-// Whether a received line is shown, and how (pure; the caller holds the filters' lock).
-// Writes the shown text into out (room for out_size bytes) and returns true, or returns
-// false for a line the filters drop.
-bool format_log_line(const char *line, char *out, size_t out_size);
+    Filters show_ = {};
+    Filters cull_ = {};
+    bool date_ = true, time_ = true, level_ = true;
+};
+
+// Starts the monitor thread of the session; false when it cannot be started. Main
+// thread, once the filters are empty.
+bool start_log_monitor(Session &session);
+
+// The pid of the process named name (as /proc/PID/stat gives it), or -1 (after a
+// message when the process table cannot be read).
+int find_pid(const SessionLog &log, const char *name);
 
 // Commands: "log", "log format", "show", "cull". Main thread.
-void log_cmd(int argc, char **argv);
-void log_format_cmd(int argc, char **argv);
-void log_show_cmd(int argc, char **argv);
-void log_cull_cmd(int argc, char **argv);
+void log_cmd(CommandContext &context, int argc, char **argv);
+void log_format_cmd(CommandContext &context, int argc, char **argv);
+void log_show_cmd(CommandContext &context, int argc, char **argv);
+void log_cull_cmd(CommandContext &context, int argc, char **argv);

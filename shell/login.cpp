@@ -7,14 +7,13 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "app_link.h"
 #include "config_access.h"
 #include "console.h"
+#include "login_terminal.h"
 #include "registration.h"
-#include "result_wait.h"
+#include "secret_words.h"
 #include "session.h"
 #include "tcp6_table.h"
-#include "terminal_input.h"
 
 namespace {
 
@@ -29,6 +28,7 @@ constexpr size_t kCredentialRoom = 64;
 constexpr size_t kBannerRoom = 256;
 constexpr size_t kRequestRoom = 512;
 constexpr size_t kAddressRoom = 56;
+constexpr size_t kResultRoom = 512;
 
 enum class Attempt { kSuccess, kFailed, kGiveUp };
 
@@ -45,7 +45,7 @@ void prepare_banner(char *banner) {
         if (*p == '%') *p = ' ';
 }
 
-void choose_banner(char *banner) {
+void choose_banner(const char *user, char *banner) {
     char configAdminId[kCredentialRoom];
     get_config_value("adminuserid", configAdminId, sizeof configAdminId);
     bool admin = strncmp(user, configAdminId, strlen(configAdminId)) == 0;
@@ -54,95 +54,86 @@ void choose_banner(char *banner) {
 }
 
 // Sends the request and waits for its result line; false when no result can come.
-bool request_login(const char *password, char *result, size_t result_room) {
+bool request_login(Session &session, const char *user, const char *password, char *result,
+                   size_t result_room) {
     char user_encoded[2 * kCredentialRoom + 1];
     char password_encoded[2 * kCredentialRoom + 1];
     char request[kRequestRoom];
     snprintf(request, sizeof request, login_cmd, encode(user_encoded, user),
-             encode(password_encoded, password), tty_name);
+             encode(password_encoded, password), session.config.tty_name);
 
-    pthread_mutex_lock(&async_stdout_mut);
-    waitingOnResponse = 1;
-    pthread_mutex_unlock(&async_stdout_mut);
-    bool delivered = false;
-    send_api_request(request, &delivered);
-    bool answered = delivered && wait_for_result_line(-1);
-    pthread_mutex_lock(&async_stdout_mut);
-    if (answered) snprintf(result, result_room, "%s", cmdResult);
-    waitingOnResponse = 0;
-    pthread_mutex_unlock(&async_stdout_mut);
-    return answered;
+    return session.link.request_result(request, kNoFarewell, -1, result, result_room);
 }
 
-Attempt attempt_login(int attempt, char *current_user, int inDoDMode) {
-    if (inDoDMode) {
-        shell_println("Login:");
-        set_tty_echo(1);
+Attempt attempt_login(Session &session, LoopState &loop, int attempt) {
+    const SessionConfig &config = session.config;
+    const SessionLog &log = session.log;
+    if (config.secure_profile) {
+        shell_println(log, "Login:");
+        set_tty_echo(true);
         char typed[kCredentialRoom];
         if (read_terminal_line(typed, sizeof typed)) {
             strip_one_line_end(typed);
-            snprintf(user, sizeof user, "%s", typed);
+            snprintf(loop.user, sizeof loop.user, "%s", typed);
         }
     } else if (attempt == 0) {
-        snprintf(user, sizeof user, "%s", current_user);
+        snprintf(loop.user, sizeof loop.user, "%s", config.admin_user);
     }
 
-    set_tty_echo(0);
-    shell_println("Password:");
+    set_tty_echo(false);
+    shell_println(log, "Password:");
     char password[kCredentialRoom];
     if (!read_terminal_line(password, sizeof password)) return Attempt::kGiveUp;
     strip_one_line_end(password);
 
     char banner[kBannerRoom];
-    choose_banner(banner);
+    choose_banner(loop.user, banner);
 
-    char result[sizeof cmdResult];
-    bool answered = request_login(password, result, sizeof result);
+    char result[kResultRoom];
+    bool answered = request_login(session, loop.user, password, result, sizeof result);
     memset(password, 0, sizeof password);
     if (!answered) return Attempt::kGiveUp;  // nothing can answer any later attempt either
 
     if (strcmp(result, kLoginSuccess) == 0) {
         prepare_banner(banner);
-        shell_println("\n%s\n\n", banner);
+        shell_println(log, "\n%s\n\n", banner);
         return Attempt::kSuccess;
     }
     if (strcmp(result, kLoginFailure) == 0)
-        shell_println(inDoDMode ? "Login failed. Please try again.\n"
-                                : " -- password failed, retry --\n");
+        shell_println(log, config.secure_profile ? "Login failed. Please try again.\n"
+                                                 : " -- password failed, retry --\n");
     else if (strcmp(result, kLoginLocked) == 0)
-        shell_println("Port locked: Maximum failed login attempts exceeded");
+        shell_println(log, "Port locked: Maximum failed login attempts exceeded");
     return Attempt::kFailed;
 }
 
 }  // namespace
 
-int authenticate_user(char *current_user, char *current_pwd, int inDoDMode) {
-    if (current_pwd[0] == '\0' && !inDoDMode) return 1;
-    shell_println("Welcome to Tessaline\n");
-    sem_init(&sem_result, 0, 0);
-    int logged_in = 0;
+bool authenticate_user(Session &session, LoopState &loop) {
+    if (!session.config.password_set && !session.config.secure_profile) return true;
+    shell_println(session.log, "Welcome to Tessaline\n");
+    bool logged_in = false;
     for (int attempt = 0; attempt < maxAttempts; ++attempt) {
-        Attempt outcome = attempt_login(attempt, current_user, inDoDMode);
+        Attempt outcome = attempt_login(session, loop, attempt);
         if (outcome == Attempt::kSuccess) {
-            logged_in = 1;
+            logged_in = true;
             break;
         }
         if (outcome == Attempt::kGiveUp) break;
         sleep(kRetryPauseSeconds);
     }
-    sem_destroy(&sem_result);
-    set_tty_echo(1);
+    set_tty_echo(true);
     return logged_in;
 }
 
-void update_ui_login_params(int auth_result, const char *shell_type) {
+void update_ui_login_params(Session &session, bool logged_in) {
     const char *address_setting, *result_setting;
     unsigned port;
-    if (strcmp(shell_type, "telnet") == 0) {
+    if (session.config.is(SessionType::kTelnet)) {
         address_setting = "telnet_client_23";
         result_setting = "telnet_client_23_success";
         port = 23;
-    } else if (strcmp(shell_type, "api") == 0) {
+    } else if (session.config.is(SessionType::kApi)) {
         address_setting = "telnet_client_24";
         result_setting = "telnet_client_24_success";
         port = 24;
@@ -151,11 +142,11 @@ void update_ui_login_params(int auth_result, const char *shell_type) {
     }
     char address[kAddressRoom] = "";
     get_telnet_client_ip_from_proc(port, address);
-    vela_cfg_write(address_setting, address);
-    vela_cfg_write(result_setting, auth_result == 0 ? "True" : "False");
+    vela_cfg_write(session.link, address_setting, address);
+    vela_cfg_write(session.link, result_setting, logged_in ? "True" : "False");
 }
 
-void update_unsuccessful_login(const char *shell_type) {
-    update_ui_login_params(1, shell_type);
-    unregister_session();
+void update_unsuccessful_login(Session &session) {
+    update_ui_login_params(session, false);
+    unregister_session(session.link);
 }

@@ -2,12 +2,15 @@
 // device's user interface. Main thread.
 #pragma once
 
-// 1 when the user is logged in or no login is needed, 0 when the login failed.
-int authenticate_user(char *current_user, char *current_pwd, int inDoDMode);
+struct Session;
+struct LoopState;
 
-// Records the client's address and the login outcome (auth_result 0: success) in the
-// settings of the session type; other types record nothing.
-void update_ui_login_params(int auth_result, const char *shell_type);
+// True when the user logged in or no login is needed (loop.user is then the user name).
+bool authenticate_user(Session &session, LoopState &loop);
+
+// Records the client's address and the login outcome in the settings of the session
+// type (telnet and api sessions; others record nothing).
+void update_ui_login_params(Session &session, bool logged_in);
 
 // Records a failed login and withdraws the session.
-void update_unsuccessful_login(const char *shell_type);
+void update_unsuccessful_login(Session &session);

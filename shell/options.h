@@ -1,10 +1,17 @@
 // The command-line options of vela. Main thread, during start-up.
 #pragma once
 
-// Reads the options into the session state. 0 when they were all valid; 1 after an
-// error has been reported and the usage printed. "--help" prints the usage and ends
-// the process with status 0 at once.
-int get_args(int argc, char **argv);
+struct SessionConfig;
+class SessionLog;
+
+enum class Options {
+    kRun,      // all valid
+    kHelp,     // "--help" was met: the usage has been printed
+    kInvalid,  // an error was reported and the usage printed
+};
+
+// Reads the options into config, printing what is wrong (log mirrors nothing yet).
+Options get_args(int argc, char **argv, SessionConfig &config, const SessionLog &log);
 
 // Prints the four usage lines.
-void usage();
+void usage(const SessionLog &log);

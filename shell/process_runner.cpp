@@ -8,6 +8,8 @@
 
 #include <initializer_list>
 
+#include "device_paths.h"
+
 extern char **environ;
 
 namespace {
@@ -81,4 +83,11 @@ int wait_for_child(pid_t pid) {
         if (errno != EINTR) return -1;
     }
     return status;
+}
+
+int run_command_line(const char *command_line) {
+    const char *argv[] = {paths::kCommandInterpreter, "-c", command_line, nullptr};
+    pid_t pid = spawn_program(argv, SpawnOptions{});
+    if (pid < 0) return -1;
+    return wait_for_child(pid);
 }

@@ -1,5 +1,6 @@
-// Starting the device's tools as child processes without a command interpreter in
-// between, so no user text is ever interpreted by a shell. Main thread.
+// Starting the device's tools as child processes, directly (so that no user text is
+// ever interpreted by a command interpreter) or, for fixed command lines, through one.
+// Main thread.
 #pragma once
 
 #include <sys/types.h>
@@ -17,3 +18,7 @@ pid_t spawn_program(const char *const argv[], const SpawnOptions &options);
 
 // Waits for the child to end, restarting after EINTR; its raw wait status, or -1.
 int wait_for_child(pid_t pid);
+
+// Runs command_line through the command interpreter ("/bin/sh -c") and waits for it;
+// the raw wait status, or -1 when it cannot be started.
+int run_command_line(const char *command_line);

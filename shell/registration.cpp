@@ -5,17 +5,16 @@
 #include <ctype.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "app_link.h"
+#include "api_event_reader.h"
 #include "console.h"
+#include "device_paths.h"
 #include "listener.h"
 #include "sender_filter.h"
 #include "session.h"
-#include "system_log.h"
 #include "unique_fd.h"
 
 namespace {
@@ -28,8 +27,8 @@ constexpr size_t kCmdlineReadRoom = 127;
 // True when the process's first command-line word contains "telnet".
 bool is_telnet_process(const char *pid_name) {
     char path[kCmdlinePathRoom];
-    snprintf(path, sizeof path, "%s%s/cmdline", "/proc/", pid_name);
-    UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
+    snprintf(path, sizeof path, "%s/%s/cmdline", paths::kProcesses, pid_name);
+    vela::UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) return false;
     char text[kCmdlineReadRoom + 1];
     ssize_t n = read(fd.get(), text, kCmdlineReadRoom);
@@ -38,12 +37,24 @@ bool is_telnet_process(const char *pid_name) {
     return strstr(text, "telnet") != nullptr;
 }
 
+// The API listener with sender credentials; -1 after a message.
+int open_api_listener(const Session &session, char *path) {
+    int fd = setupSocket(session.config, session.log, paths::kApiListenerDir, path);
+    if (fd >= 0 && !enable_sender_credentials(fd)) {
+        close(fd);
+        fd = -1;
+    }
+    if (fd < 0 && !session.config.quiet_terminal())
+        shell_println(session.log, "error: vela failed to setup async listener");
+    return fd;
+}
+
 }  // namespace
 
-int numberOfCurrentSessions() {
-    DIR *proc = opendir("/proc/");
+int numberOfCurrentSessions(const SessionLog &log) {
+    DIR *proc = opendir(paths::kProcesses);
     if (proc == nullptr) {
-        if (gbPrintToSysLog) mysyslog("vela Could not open the /proc directory");
+        mysyslog(log, "vela Could not open the /proc directory");
         return 0;
     }
     int count = 0;
@@ -56,50 +67,39 @@ int numberOfCurrentSessions() {
     return count;
 }
 
-int register_session() {
-    if (numberOfCurrentSessions() > kMaxTelnetSessions) {
+bool register_session(Session &session) {
+    const SessionConfig &config = session.config;
+    if (numberOfCurrentSessions(session.log) > kMaxTelnetSessions) {
         printf(
             "Error: Terminating because too many concurrent telnet sessions have been started.\n");
         fflush(stdout);
-        if (gbPrintToSysLog)
-            mysyslog(
-                "vela error: Terminating %s because too many concurrent telnet sessions have "
-                "been started.",
-                tty_name);
-        return -1;
+        mysyslog(session.log,
+                 "vela error: Terminating %s because too many concurrent telnet sessions have "
+                 "been started.",
+                 config.tty_name);
+        return false;
     }
 
     char registration[kRegistrationHeadRoom];
-    snprintf(registration, sizeof registration, "%s%s ", "R: ", session_type);
+    snprintf(registration, sizeof registration, "%s%s ", "R: ", config.type_name());
     size_t used = strlen(registration);
-    int fd = setupSocket(kApiListenerDir, registration + used);
-    if (fd >= 0 && !enable_sender_credentials(fd)) {
-        close(fd);
-        fd = -1;
+    int fd = open_api_listener(session, registration + used);
+    if (fd < 0) return false;
+    mysyslog(session.log, "VELA: starting Reader and Monitor threads\n");
+    if (!start_api_event_reader(fd, session.output, session.link, session.log)) {
+        shell_println(session.log, "error: failed to create api async reader thread");
+        return false;
     }
-    api_async_event_fd.store(fd);
-    if (fd < 0) {
-        if (strcmp(session_type, "api-serial") != 0)
-            shell_println("error: vela failed to setup async listener");
-        return -1;
-    }
-    if (gbPrintToSysLog) mysyslog("VELA: starting Reader and Monitor threads\n");
-    if (pthread_create(&apiAsyncEventReader, nullptr, apiAsyncEventReaderThread, nullptr) != 0) {
-        shell_println("error: failed to create api async reader thread");
-        return -1;
-    }
-    // Never joined: a reader that gives up must not stay behind as a zombie thread.
-    pthread_detach(apiAsyncEventReader);
 
     char line[kRegistrationRoom];
-    snprintf(line, sizeof line, "%s %s", registration, tty_name);
-    if (!link_send(line)) {
-        shell_println("XCOM send error");
-        return -1;
+    snprintf(line, sizeof line, "%s %s", registration, config.tty_name);
+    if (!session.link.send_line(line)) {
+        shell_println(session.log, "XCOM send error");
+        return false;
     }
-    return response_helper();
+    return session.link.await_reply() == 0;
 }
 
-int unregister_session() {
-    return link_send("U", kFarewellUnregister) ? 0 : -1;
+bool unregister_session(AppLink &link) {
+    return link.send_line("U", kFarewellUnregister);
 }

@@ -2,16 +2,21 @@
 // Main thread.
 #pragma once
 
+struct Session;
+class AppLink;
+class SessionLog;
+
 // Most processes named like telnet that may run while a session registers.
 constexpr int kMaxTelnetSessions = 10;
 
-// Registers the session: its type, API listener socket and terminal. 0 when the
-// application accepted it; anything else is a failure (message already printed).
-int register_session();
+// Creates the API listener with its reader and registers the session: its type, the
+// listener's path and its terminal. True when the application accepted it; false after
+// a message.
+bool register_session(Session &session);
 
-// Sends the unregistration line "U" without waiting for a reply; 0 when sent, else -1.
-int unregister_session();
+// Sends the unregistration line "U" without waiting for a reply; false when not sent.
+bool unregister_session(AppLink &link);
 
 // Number of running processes whose first command-line word contains "telnet";
-// 0 when /proc cannot be read.
-int numberOfCurrentSessions();
+// 0 when the process table cannot be read.
+int numberOfCurrentSessions(const SessionLog &log);

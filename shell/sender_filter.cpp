@@ -80,11 +80,11 @@ void TrustedLineReader::report_drop(uid_t uid, pid_t pid) {
     int refused_before = 0;
     if (!budget_.allow(RecordBudget::Clock::now(), &refused_before)) return;
     if (refused_before > 0)
-        print_security_event(
-            "dropped a datagram from uid %u pid %d on the API listener "
-            "(and %d before it without a record)",
-            static_cast<unsigned>(uid), static_cast<int>(pid), refused_before);
+        print_security_event(log_,
+                             "dropped a datagram from uid %u pid %d on the API listener "
+                             "(and %d before it without a record)",
+                             static_cast<unsigned>(uid), static_cast<int>(pid), refused_before);
     else
-        print_security_event("dropped a datagram from uid %u pid %d on the API listener",
+        print_security_event(log_, "dropped a datagram from uid %u pid %d on the API listener",
                              static_cast<unsigned>(uid), static_cast<int>(pid));
 }

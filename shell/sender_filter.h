@@ -11,6 +11,8 @@
 
 #include "datagram_lines.h"
 
+class SessionLog;
+
 // Asks the kernel to attach the sender's credentials to every datagram fd receives;
 // false when the socket refuses. Before anyone can learn the socket's path.
 bool enable_sender_credentials(int fd);
@@ -39,7 +41,8 @@ class RecordBudget {
 // senders only. One thread.
 class TrustedLineReader {
   public:
-    explicit TrustedLineReader(int fd) : fd_(fd) {}
+    // Drops are recorded in log.
+    TrustedLineReader(int fd, const SessionLog &log) : fd_(fd), log_(log) {}
     // The next cleaned line into line (XCOM_LINE_BUFFER_SIZE bytes): its length, 0 for
     // an empty line, -1 when the socket failed or a line did not fit (the reader ends).
     int next_line(char *line);
@@ -53,6 +56,7 @@ class TrustedLineReader {
     void report_drop(uid_t uid, pid_t pid);
 
     int fd_;
+    const SessionLog &log_;
     DatagramLines lines_;
     RecordBudget budget_;
 };

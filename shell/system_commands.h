@@ -6,8 +6,10 @@
 // whether "crashreport" is available.
 extern const char *const kBuildType;
 
-void setenv_cmd(int argc, char **argv);
-void printenv_cmd(int argc, char **argv);
-void crashreport_cmd(int argc, char **argv);
-void sys_cmd(int argc, char **argv);
-void shell_cmd(int argc, char **argv);
+struct CommandContext;
+
+void setenv_cmd(CommandContext &context, int argc, char **argv);
+void printenv_cmd(CommandContext &context, int argc, char **argv);
+void crashreport_cmd(CommandContext &context, int argc, char **argv);
+void sys_cmd(CommandContext &context, int argc, char **argv);
+void shell_cmd(CommandContext &context, int argc, char **argv);

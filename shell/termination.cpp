@@ -5,15 +5,19 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "command_loop.h"
+#include <memory>
+
 #include "session.h"
-#include "system_log.h"
+#include "session_end.h"
 
 namespace {
 
-// Written before the thread starts, read by it only.
-struct termios modes_at_start;
-bool modes_saved = false;
+// What the thread uses; owned by the thread.
+struct TerminationContext {
+    Session &session;
+    struct termios modes_at_start;
+    bool modes_saved;
+};
 
 sigset_t termination_signals() {
     sigset_t set;
@@ -24,8 +28,8 @@ sigset_t termination_signals() {
     return set;
 }
 
-void restore_modes() {
-    if (modes_saved) tcsetattr(0, TCSANOW, &modes_at_start);
+void restore_modes(const TerminationContext &context) {
+    if (context.modes_saved) tcsetattr(0, TCSANOW, &context.modes_at_start);
 }
 
 // Ends the process by signal, as if it had not been caught.
@@ -39,29 +43,33 @@ void restore_modes() {
     _exit(128 + signal);  // not reached
 }
 
-void *termination_thread(void *) {
+void *termination_thread(void *args) {
+    std::unique_ptr<TerminationContext> context(static_cast<TerminationContext *>(args));
     sigset_t set = termination_signals();
     int signal = 0;
     while (sigwait(&set, &signal) != 0) {
     }
     // Nothing below may keep the process from ending: SIGALRM ends it regardless.
     alarm(kFarewellSeconds);
-    restore_modes();  // first, in case a stalled application holds up what follows
-    send_farewell();
-    if (gbPrintToSysLog) mysyslog("End of session");
-    restore_modes();  // again, in case the main thread changed them meanwhile
+    restore_modes(*context);  // first, in case a stalled application holds up what follows
+    send_farewell(context->session);
+    mysyslog(context->session.log, "End of session");
+    restore_modes(*context);  // again, in case the main thread changed them meanwhile
     die_by(signal);
 }
 
 }  // namespace
 
-void start_termination_thread() {
-    modes_saved = tcgetattr(0, &modes_at_start) == 0;
+void start_termination_thread(Session &session) {
+    auto context = std::make_unique<TerminationContext>(TerminationContext{session, {}, false});
+    context->modes_saved = tcgetattr(0, &context->modes_at_start) == 0;
     sigset_t set = termination_signals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, termination_thread, nullptr) == 0)
+    if (pthread_create(&thread, nullptr, termination_thread, context.get()) == 0) {
+        context.release();  // the thread's now
         pthread_detach(thread);
-    else
+    } else {
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // the signals keep their default end
+    }
 }

@@ -13,6 +13,9 @@
 
 constexpr unsigned kFarewellSeconds = 5;
 
+struct Session;
+
 // Saves the terminal modes, blocks the three signals and starts the thread. Main
-// thread, once the start-up values are set and before any other thread is started.
-void start_termination_thread();
+// thread, once the session's configuration is complete and before any other thread is
+// started.
+void start_termination_thread(Session &session);

@@ -43,7 +43,7 @@ PtyProgram::PtyProgram(const std::vector<std::string> &argv, std::string_view ty
     size.ws_col = 80;
     ::ioctl(master_.get(), TIOCSWINSZ, &size);
     // The slave stays open from here to the child, so what is typed ahead is kept.
-    sim::UniqueFd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    vela::UniqueFd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!slave) systemError("open " + slavePath_);
     if (!typedAhead.empty()) typeShort(typedAhead);
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace vela::bench {
 
@@ -75,7 +75,7 @@ class PtyProgram {
     bool readSome(Clock::time_point deadline);
     [[noreturn]] void fail(const std::string &what) const;
 
-    sim::UniqueFd master_;
+    vela::UniqueFd master_;
     std::string slavePath_;
     pid_t pid_ = -1;
     std::string output_;

@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "Escape.h"
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace sim {
 
@@ -48,7 +48,7 @@ KeyValues KeyValueFile::load() const {
 }
 
 void KeyValueFile::update(const std::function<void(KeyValues &)> &change) const {
-    UniqueFd lock(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    vela::UniqueFd lock(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (!lock) fail("open " + path_ + ".lock");
     while (::flock(lock.get(), LOCK_EX) != 0) {
         if (errno != EINTR) fail("lock " + path_);
@@ -59,7 +59,7 @@ void KeyValueFile::update(const std::function<void(KeyValues &)> &change) const 
     for (const auto &[name, value] : values)
         text << escape(name) << '=' << escape(value) << '\n';
     std::string temp = path_ + ".new";
-    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    vela::UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!out) fail("open " + temp);
     writeAll(out.get(), text.str(), "write " + temp);
     out.reset();

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace sim {
 
@@ -20,7 +20,7 @@ class RecordFile {
     void append(const std::vector<std::string_view> &fields) const;
 
   private:
-    UniqueFd fd_;
+    vela::UniqueFd fd_;
 };
 
 // Appends the invocation argv to the tool log of the state directory.

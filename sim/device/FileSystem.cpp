@@ -28,8 +28,8 @@ constexpr HostDevice kHostDevices[] = {
     {"/dev/random", false}, {"/dev/urandom", false}, {"/dev/pts", true},
 };
 
-UniqueFd openPath(const std::string &path, bool directory) {
-    UniqueFd fd(::open(path.c_str(), O_PATH | O_CLOEXEC | (directory ? O_DIRECTORY : 0)));
+vela::UniqueFd openPath(const std::string &path, bool directory) {
+    vela::UniqueFd fd(::open(path.c_str(), O_PATH | O_CLOEXEC | (directory ? O_DIRECTORY : 0)));
     if (!fd) throwSystemError("open " + path);
     return fd;
 }
@@ -45,7 +45,7 @@ void makeDirs(const std::string &path, mode_t mode) {
 // Creates an empty file; an existing one (possibly a bound host program, which must
 // never be opened for writing) is left alone.
 void makeFile(const std::string &path, mode_t mode) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    vela::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (!fd && errno != EEXIST) throwSystemError("create " + path);
 }
 
@@ -147,10 +147,10 @@ void buildFileSystem(const HostObjects &host, const Options &options) {
 void setUpNetwork() {
     // Bursts of output and events stay queued for a reader that drains them late
     // instead of stalling the sender (the kernel's default queue holds 10).
-    UniqueFd queue(::open("/proc/sys/net/unix/max_dgram_qlen", O_WRONLY | O_CLOEXEC));
+    vela::UniqueFd queue(::open("/proc/sys/net/unix/max_dgram_qlen", O_WRONLY | O_CLOEXEC));
     if (!queue || ::write(queue.get(), "512", 3) != 3) throwSystemError("set max_dgram_qlen");
 
-    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    vela::UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd) throwSystemError("socket");
     ifreq request{};
     std::strcpy(request.ifr_name, "lo");

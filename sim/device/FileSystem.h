@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "Options.h"
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace sim::device {
 
 // A host file or directory to appear at a device path.
 struct BindSource {
-    UniqueFd handle;  // O_PATH, opened in the device's mount namespace
+    vela::UniqueFd handle;  // O_PATH, opened in the device's mount namespace
     std::string devicePath;
     bool directory = false;
 };

@@ -8,21 +8,21 @@
 #include <string>
 
 #include "SetupError.h"
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace sim::device {
 
 namespace {
 
 void writeFile(const std::string &path, const std::string &text) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    vela::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
     if (!fd || ::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         throwSystemError("write " + path);
 }
 
-UniqueFd openNamespace(pid_t pid, const char *name) {
+vela::UniqueFd openNamespace(pid_t pid, const char *name) {
     std::string path = "/proc/" + std::to_string(pid) + "/ns/" + name;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    vela::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) throwSystemError("open " + path);
     return fd;
 }
@@ -51,10 +51,10 @@ void enterNewNamespaces() {
 
 void joinNamespaces(pid_t pid) {
     // Opened together, before any switch changes what /proc shows.
-    UniqueFd user = openNamespace(pid, "user");
-    UniqueFd mount = openNamespace(pid, "mnt");
-    UniqueFd net = openNamespace(pid, "net");
-    UniqueFd pidNs = openNamespace(pid, "pid");
+    vela::UniqueFd user = openNamespace(pid, "user");
+    vela::UniqueFd mount = openNamespace(pid, "mnt");
+    vela::UniqueFd net = openNamespace(pid, "net");
+    vela::UniqueFd pidNs = openNamespace(pid, "pid");
     if (!sameNamespace(user.get(), "/proc/self/ns/user") && ::setns(user.get(), CLONE_NEWUSER) != 0)
         throwSystemError("join the device's user namespace");
     // A sanitizer's helper thread may share our root and cwd, which setns refuses.

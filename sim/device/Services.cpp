@@ -13,7 +13,7 @@
 #include "DevicePaths.h"
 #include "SetupError.h"
 #include "TelnetDaemons.h"
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace sim::device {
 
@@ -47,7 +47,7 @@ struct Daemon {
 void writePidFile(const char *name, pid_t pid) {
     std::string path = statePath(name);
     std::string text = std::to_string(pid) + "\n";
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    vela::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd || ::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
         throwSystemError("write " + path);
 }
@@ -68,7 +68,7 @@ void waitReady(const Daemon &daemon, int readFd) {
 pid_t startDaemon(const Daemon &daemon) {
     int ready[2] = {-1, -1};
     if (daemon.waitReady && ::pipe2(ready, O_CLOEXEC) != 0) throwSystemError("pipe");
-    UniqueFd readEnd(ready[0]), writeEnd(ready[1]);
+    vela::UniqueFd readEnd(ready[0]), writeEnd(ready[1]);
 
     std::vector<std::string> args = {daemon.program};
     args.insert(args.end(), daemon.arguments.begin(), daemon.arguments.end());

@@ -28,11 +28,11 @@
 #include "Services.h"
 #include "Settings.h"
 #include "SetupError.h"
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace {
 
-using sim::UniqueFd;
+using vela::UniqueFd;
 using namespace sim::device;
 
 constexpr int kSetupFailed = 125;
@@ -123,15 +123,16 @@ void makeStateDir(const std::string &dir) {
 void writeHostPidFile(int stateDir, pid_t pid) {
     std::string text = std::to_string(pid) + "\n";
     std::string temp = std::string(sim::paths::kDevicePidFile) + ".new";
-    UniqueFd fd(::openat(stateDir, temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    vela::UniqueFd fd(
+        ::openat(stateDir, temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd || ::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
         ::renameat(stateDir, temp.c_str(), stateDir, sim::paths::kDevicePidFile) != 0)
         std::perror("device: write device.pid");
 }
 
 // The device's pid 1. Reports 'R' on status once the command is about to run.
-[[noreturn]] void runInit(const Options &options, const HostObjects &host, UniqueFd status,
-                          UniqueFd lifeline) {
+[[noreturn]] void runInit(const Options &options, const HostObjects &host, vela::UniqueFd status,
+                          vela::UniqueFd lifeline) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::prctl(PR_SET_NAME, "device-init");
     pollfd parent{lifeline.get(), POLLIN, 0};
@@ -185,8 +186,8 @@ int buildAndRun(const Options &options, const std::string &simBin, int stateDir,
     int statusPipe[2], lifelinePipe[2];
     if (::pipe2(statusPipe, O_CLOEXEC) != 0 || ::pipe2(lifelinePipe, O_CLOEXEC) != 0)
         throwSystemError("pipe");
-    UniqueFd statusRead(statusPipe[0]), statusWrite(statusPipe[1]);
-    UniqueFd lifelineRead(lifelinePipe[0]), lifelineWrite(lifelinePipe[1]);
+    vela::UniqueFd statusRead(statusPipe[0]), statusWrite(statusPipe[1]);
+    vela::UniqueFd lifelineRead(lifelinePipe[0]), lifelineWrite(lifelinePipe[1]);
     pid_t init = ::fork();
     if (init < 0) throwSystemError("fork");
     if (init == 0) {
@@ -212,7 +213,7 @@ int buildAndRun(const Options &options, const std::string &simBin, int stateDir,
 
 int runDevice(const Options &options) {
     std::string simBin = options.simBin.empty() ? ownDirectory() : options.simBin;
-    UniqueFd stateDir;
+    vela::UniqueFd stateDir;
     if (!options.stateDir.empty()) {
         makeStateDir(options.stateDir);
         stateDir.reset(::open(options.stateDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace sim {
 
@@ -26,7 +26,7 @@ class Forwarder {
     size_t listenerCount() const { return listeners_.size(); }
 
   private:
-    UniqueFd socket_;
+    vela::UniqueFd socket_;
     std::vector<std::string> listeners_;
 };
 

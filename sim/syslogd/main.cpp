@@ -25,7 +25,7 @@
 #include "Forwarder.h"
 #include "LogRecord.h"
 #include "RecordFile.h"
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace {
 
@@ -34,8 +34,8 @@ int usage() {
     return 2;
 }
 
-sim::UniqueFd bindDevLog() {
-    sim::UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+vela::UniqueFd bindDevLog() {
+    vela::UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd) return fd;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -70,9 +70,9 @@ int main(int argc, char **argv) {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     ::sigprocmask(SIG_BLOCK, &signals, nullptr);
-    sim::UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+    vela::UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
 
-    sim::UniqueFd logSocket = bindDevLog();
+    vela::UniqueFd logSocket = bindDevLog();
     if (!logSocket || !signalFd) {
         std::fprintf(stderr, "syslogd: cannot bind %s: %s\n", sim::paths::kDevLog,
                      std::strerror(errno));

@@ -57,7 +57,7 @@ struct Direction {
 
 // One relayed connection: client (host side) and device.
 struct Relay {
-    UniqueFd client, device;
+    vela::UniqueFd client, device;
     Direction up, down;  // up: client to device; down: device to client
     bool broken = false;
 };
@@ -92,9 +92,9 @@ short wanted(const Direction &in, const Direction &out) {
 }
 
 void accept(const ForwardListener &listener, std::list<Relay> &relays) {
-    UniqueFd client(::accept4(listener.socket.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    vela::UniqueFd client(::accept4(listener.socket.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!client) return;
-    UniqueFd device(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    vela::UniqueFd device(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address = loopback(listener.devicePort);
     // Loopback connects answer at once; a refused one just drops the client.
     if (!device ||
@@ -118,7 +118,7 @@ bool parseForwardRule(std::string_view text, ForwardRule &rule) {
 std::vector<ForwardListener> listenForRules(const std::vector<ForwardRule> &rules) {
     std::vector<ForwardListener> listeners;
     for (const auto &rule : rules) {
-        UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        vela::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         int on = 1;
         sockaddr_in address = loopback(rule.hostPort);
         if (!fd || ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace sim::telnet {
 
@@ -19,7 +19,7 @@ struct ForwardRule {
 bool parseForwardRule(std::string_view text, ForwardRule &rule);
 
 struct ForwardListener {
-    UniqueFd socket;  // listens on the host's 127.0.0.1:hostPort
+    vela::UniqueFd socket;  // listens on the host's 127.0.0.1:hostPort
     int devicePort = 0;
 };
 

@@ -8,7 +8,7 @@
 
 #include "DevicePaths.h"
 #include "RecordFile.h"
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 int main(int argc, char **argv) {
     sim::recordToolInvocation(argc, argv);
@@ -19,7 +19,7 @@ int main(int argc, char **argv) {
     }
     std::string state = std::string(argv[1]) + "d\n";
     std::string path = std::string(sim::paths::kStateDir) + "/" + sim::paths::kCrashReportFile;
-    sim::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    vela::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd ||
         ::write(fd.get(), state.data(), state.size()) != static_cast<ssize_t>(state.size())) {
         std::perror("crashreport");

@@ -25,7 +25,7 @@ constexpr int kDatagramTimeoutSeconds = 2;
 
 }  // namespace
 
-Connection::Connection(Application &app, UniqueFd socket, int id)
+Connection::Connection(Application &app, vela::UniqueFd socket, int id)
     : app_(app),
       socket_(std::move(socket)),
       datagram_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {

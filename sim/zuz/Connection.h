@@ -8,14 +8,14 @@
 #include "Commands.h"
 #include "Rules.h"
 #include "Sessions.h"
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace sim::zuz {
 
 // Runs on its own thread: reads lines until the peer closes (or a rule drops it).
 class Connection {
   public:
-    Connection(Application &app, UniqueFd socket, int id);
+    Connection(Application &app, vela::UniqueFd socket, int id);
     // Serves the connection to its end. Call once, on the connection's thread.
     void serve();
 
@@ -31,8 +31,8 @@ class Connection {
     void sendLines(const std::vector<std::string> &lines);
 
     Application &app_;
-    UniqueFd socket_;
-    UniqueFd datagram_;  // unbound, for sending to the session's listener
+    vela::UniqueFd socket_;
+    vela::UniqueFd datagram_;  // unbound, for sending to the session's listener
     Session session_;
 };
 

@@ -25,7 +25,7 @@
 
 #include "Application.h"
 #include "Connection.h"
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace {
 
@@ -62,8 +62,8 @@ bool parseOptions(int argc, char **argv, Options &options) {
     return true;
 }
 
-sim::UniqueFd listenOn(int family, int port) {
-    sim::UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+vela::UniqueFd listenOn(int family, int port) {
+    vela::UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd) return fd;
     int on = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -102,13 +102,13 @@ int main(int argc, char **argv) {
     sigaddset(&signals, SIGINT);
     // Blocked before any thread starts, so only the signalfd sees them.
     ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    sim::UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+    vela::UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
     ::openlog("zuz", LOG_PID, LOG_DAEMON);
 
     if (options.startDelayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(options.startDelayMs));
-    sim::UniqueFd listeners[2] = {listenOn(AF_INET, options.port),
-                                  listenOn(AF_INET6, options.port)};
+    vela::UniqueFd listeners[2] = {listenOn(AF_INET, options.port),
+                                   listenOn(AF_INET6, options.port)};
     if (!listeners[0]) {
         std::fprintf(stderr, "zuz: cannot listen on port %d: %s\n", options.port,
                      std::strerror(errno));
@@ -137,7 +137,7 @@ int main(int argc, char **argv) {
         if (fds[0].revents & POLLIN) std::_Exit(0);
         for (int i = 1; i < 3; ++i) {
             if (!(fds[i].revents & POLLIN)) continue;
-            sim::UniqueFd client(::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC));
+            vela::UniqueFd client(::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC));
             if (!client) continue;
             int on = 1;
             ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

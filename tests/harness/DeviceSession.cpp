@@ -157,7 +157,7 @@ bool DeviceSession::signalDaemon(std::string_view name, int signal) {
                    .status == 0;
 }
 
-sim::UniqueFd DeviceSession::tcpSocket(int port, bool ipv6) {
+vela::UniqueFd DeviceSession::tcpSocket(int port, bool ipv6) {
     sockaddr_in address4{};
     sockaddr_in6 address6{};
     address4.sin_family = AF_INET;
@@ -171,7 +171,7 @@ sim::UniqueFd DeviceSession::tcpSocket(int port, bool ipv6) {
                           false);
 }
 
-sim::UniqueFd DeviceSession::datagramSocket(const std::string &devicePath, bool bind) {
+vela::UniqueFd DeviceSession::datagramSocket(const std::string &devicePath, bool bind) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (devicePath.size() >= sizeof address.sun_path) return {};

@@ -44,7 +44,7 @@
 #include "DeviceState.h"
 #include "Subprocess.h"
 #include "Terminal.h"
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace vela::test {
 
@@ -124,23 +124,23 @@ class DeviceSession {
     bool signalDaemon(std::string_view name, int signal);
     // A TCP connection to the device's 127.0.0.1:port, owned by the caller; empty
     // when refused.
-    sim::UniqueFd connectTcp(int port = 4121) { return tcpSocket(port, false); }
+    vela::UniqueFd connectTcp(int port = 4121) { return tcpSocket(port, false); }
     // The same to the device's [::1]:port.
-    sim::UniqueFd connectTcp6(int port) { return tcpSocket(port, true); }
+    vela::UniqueFd connectTcp6(int port) { return tcpSocket(port, true); }
     // A datagram socket bound to devicePath in the device, owned by the caller.
-    sim::UniqueFd bindDatagram(const std::string &devicePath) {
+    vela::UniqueFd bindDatagram(const std::string &devicePath) {
         return datagramSocket(devicePath, true);
     }
     // A datagram socket connected to devicePath in the device (e.g. /dev/log).
-    sim::UniqueFd connectDatagram(const std::string &devicePath) {
+    vela::UniqueFd connectDatagram(const std::string &devicePath) {
         return datagramSocket(devicePath, false);
     }
 
   private:
     void start();
     void tearDown();
-    sim::UniqueFd tcpSocket(int port, bool ipv6);
-    sim::UniqueFd datagramSocket(const std::string &devicePath, bool bind);
+    vela::UniqueFd tcpSocket(int port, bool ipv6);
+    vela::UniqueFd datagramSocket(const std::string &devicePath, bool bind);
 
     DeviceOptions options_;
     std::string stateDir_;
@@ -148,7 +148,7 @@ class DeviceSession {
     Terminal terminal_;
     pid_t launcher_ = 0;  // 0 once reaped
     pid_t initPid_ = 0;
-    sim::UniqueFd initHandle_;  // pidfd of the init, to wait for the device's end
+    vela::UniqueFd initHandle_;  // pidfd of the init, to wait for the device's end
     std::optional<int> exitStatus_;
     size_t matchEnd_ = 0;
 };

@@ -71,19 +71,19 @@ struct FdMessage {
 
 }  // namespace
 
-sim::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t length, int type,
-                             bool bind) {
+vela::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t length, int type,
+                              bool bind) {
     // A threaded process cannot change its mount namespace: a forked child makes the
     // socket, with everything it needs prepared before the fork.
-    sim::UniqueFd user(openNamespace(initPid, "user"));
-    sim::UniqueFd mount(openNamespace(initPid, "mnt"));
-    sim::UniqueFd net(openNamespace(initPid, "net"));
+    vela::UniqueFd user(openNamespace(initPid, "user"));
+    vela::UniqueFd mount(openNamespace(initPid, "mnt"));
+    vela::UniqueFd net(openNamespace(initPid, "net"));
     if (!user || !mount || !net) return {};
     const int namespaces[3] = {sameUserNamespace(user.get()) ? -1 : user.get(), mount.get(),
                                net.get()};
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0) return {};
-    sim::UniqueFd parentEnd(pair[0]), childEnd(pair[1]);
+    vela::UniqueFd parentEnd(pair[0]), childEnd(pair[1]);
     pid_t pid = ::fork();
     if (pid < 0) return {};
     if (pid == 0) makeAndSend(namespaces, address, length, type, bind, childEnd.get());
@@ -96,7 +96,7 @@ sim::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t l
     if (header == nullptr || header->cmsg_type != SCM_RIGHTS) return {};
     int fd;
     std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
-    sim::UniqueFd socket(fd);
+    vela::UniqueFd socket(fd);
     int on = 1;
     if (type == SOCK_STREAM) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return socket;

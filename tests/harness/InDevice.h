@@ -5,7 +5,7 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace vela::test {
 
@@ -13,8 +13,8 @@ namespace vela::test {
 // connected to address, or bound to it when bind is set (a file already at that path
 // is replaced; the socket is made writable for all). TCP sockets send without delay.
 // Owned by the caller; empty on failure. Any thread.
-sim::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t length, int type,
-                             bool bind);
+vela::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t length, int type,
+                              bool bind);
 
 }  // namespace vela::test
 

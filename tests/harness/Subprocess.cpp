@@ -13,7 +13,7 @@
 #include <system_error>
 #include <thread>
 
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace vela::test {
 
@@ -74,7 +74,7 @@ int exitCodeOf(int status) {
 
 RunResult runProcess(const std::vector<std::string> &args, std::chrono::milliseconds timeout) {
     int out[2], err[2];
-    sim::UniqueFd null(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    vela::UniqueFd null(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     if (!null || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) fail("pipe");
     const pid_t pid = spawn(args, {null.get(), out[1], err[1]}, nullptr);
     ::close(out[1]);

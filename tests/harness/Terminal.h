@@ -9,7 +9,7 @@
 #include <string_view>
 #include <thread>
 
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace vela::test {
 
@@ -44,9 +44,9 @@ class Terminal {
   private:
     void readLoop();
 
-    sim::UniqueFd master_;     // written by type(), read by the reader thread
-    sim::UniqueFd stopRead_;   // the reader's end of the stop pipe
-    sim::UniqueFd stopWrite_;  // written once to stop the reader
+    vela::UniqueFd master_;     // written by type(), read by the reader thread
+    vela::UniqueFd stopRead_;   // the reader's end of the stop pipe
+    vela::UniqueFd stopWrite_;  // written once to stop the reader
     std::string slavePath_;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

@@ -1,157 +1,187 @@
-// The exchange with the application: replies, the console printer and secret words.
+// The application link against a fake application on loopback: framing, reply codes,
+// the end of the link, ready tokens and the result of a login or logout.
 #include "app_link.h"
 
 #include <gtest/gtest.h>
-#include <semaphore.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 
-#include "console.h"
-#include "session.h"
+#include "system_log.h"
+#include "test_support.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
 namespace {
 
-TEST(Encode, TwoHexDigitsPerCharacterFromItsLowSevenBits) {
-    char out[16];
-    EXPECT_STREQ(encode(out, "A\x7f \xe9"), "417f2069");
-    EXPECT_STREQ(encode(out, ""), "");
-}
+using namespace std::chrono_literals;
 
-// The line after preProcessPasswordCommands, and its result in *result.
-std::string preprocessed(const std::string &line, int *result = nullptr) {
-    char buffer[512];
-    snprintf(buffer, sizeof buffer, "%s", line.c_str());
-    CaptureStdout();
-    const int rc = preProcessPasswordCommands(buffer);
-    GetCapturedStdout();
-    if (result != nullptr) *result = rc;
-    return buffer;
-}
-
-TEST(PasswordCommands, SecretWordsAreEncodedOnlyInTheExactShapes) {
-    const std::pair<const char *, const char *> cases[] = {
-        {"setpassword admin  old   ab cd", "setpassword admin old 6162 6364"},
-        {"setpassword a \"b c\" \"d e\" f", "setpassword a b c 642065 66"},  // quotes go
-        {"setpassword a b c", "setpassword a b c"},
-        {"setpassword a b c d e", "setpassword a b c d e"},
-        {"webmonitoring on secret", "webmonitoring 6f6e secret"},
-        {"webmonitoring on", "webmonitoring on"},
-        {"SETPASSWORD a b c d", "SETPASSWORD a b c d"},
-    };
-    for (const auto &[line, sent] : cases)
-        EXPECT_EQ(preprocessed(line), sent);
-    // 500 hex digits: the line would need 519 bytes; the secret is never sent half encoded.
-    const std::string line = "setpassword a b " + std::string(250, 's') + " x";
-    int rc = 0;
-    EXPECT_EQ(preprocessed(line, &rc), line);
-    EXPECT_EQ(rc, -1);
-}
-
-TEST(PasswordCommands, ForwardedWordsKeepSecretsInHexAndOutOfTheHistory) {
-    // "api", "sys" and "kbox" send their words joined: a quoted secret stays one word.
-    const char *words[] = {"setpassword", "a", "b", "c d", "e"};
-    char out[512];
-    ASSERT_EQ(join_encoding_secrets(out, 5, const_cast<char **>(words)), 0);
-    EXPECT_STREQ(out, "setpassword a b 632064 65");
-    for (const char *line : {"setpassword a", "api setpassword a b c d", "  kbox webmonitoring x",
-                             "sys \"webmonitoring\" x y"})
-        EXPECT_TRUE(carries_secrets(line)) << line;
-    for (const char *line : {"api", "echo setpassword", "# setpassword x", "history"})
-        EXPECT_FALSE(carries_secrets(line)) << line;
-}
-
-// Replies arrive through message_handler on the reader thread; here the test plays it.
-class Replies : public ::testing::Test {
+class Link : public ::testing::Test {
   protected:
     void SetUp() override {
-        sem_init(&response_sem, 0, 0);
-        sem_init(&input_ready_sem, 0, 0);
-        did_registration = 1;
+        ASSERT_TRUE(link.create_reply_semaphore() && link.create_ready_semaphore());
+        ASSERT_TRUE(link.connect("127.0.0.1", server.port));
+        app = server.accept_one();
+        ASSERT_TRUE(app.valid());
     }
     void TearDown() override {
-        sem_destroy(&response_sem);
-        sem_destroy(&input_ready_sem);
-        did_registration = 0;
+        if (!held) link.release();
     }
-    int reply(const char *line, std::string *printed = nullptr) {
-        char copy[600];
-        snprintf(copy, sizeof copy, "%s", line);
-        message_handler(nullptr, copy);
+
+    // The application's side: sends bytes, reads the next line the shell sent.
+    void send(const std::string &bytes) { xcom_test::send_all(app.get(), bytes); }
+    std::string received() {
+        std::string line;
+        char c;
+        while (recv(app.get(), &c, 1, 0) == 1 && c != '\n')
+            line += c;
+        return line;
+    }
+    // The reply code of a reply line that is already on its way; what it printed.
+    int reply(const std::string &line, std::string *printed) {
+        send(line + "\n");
         CaptureStdout();
-        const int code = response_helper();
-        const std::string text = GetCapturedStdout();
-        if (printed != nullptr) *printed = text;
+        const int code = link.await_reply();
+        *printed = GetCapturedStdout();
         return code;
     }
+    SessionLog log;
+    AppLink link{log};
+    xcom_test::Loopback server;
+    vela::UniqueFd app;
+    bool held = false;  // the termination thread's hold: the link stays as it is
 };
 
-TEST_F(Replies, CodesAreReadAfterTheThreeCharacterPrefix) {
+TEST_F(Link, MessagesAreFramedByTheirKind) {
+    const std::pair<std::function<void()>, const char *> cases[] = {
+        {[&] { link.send_command("a b", CommandMode::kNormal); }, "C: a b"},
+        {[&] { link.send_command("a", CommandMode::kCustomerApi); }, "E: a"},
+        {[&] { link.send_command("a", CommandMode::kInternal); }, "D: a"},
+        {[&] { link.send_api("x"); }, "E: x"},
+        {[&] { link.send_sys("y"); }, "D: y"},
+        {[&] { link.send_session("name", "kitchen"); }, "N: name kitchen"},
+        {[&] { link.await_reply(), link.send_line("U"); }, "U"},  // waits for no reply
+    };
+    for (const auto &[send_it, line] : cases) {
+        send("R: 0\n");  // the reply, already on its way
+        send_it();
+        EXPECT_EQ(received(), line);
+    }
+}
+
+TEST_F(Link, ReplyCodesFollowTheThreeCharacterPrefix) {
     const std::pair<const char *, int> cases[] = {
         {"R: 0", 0},
         {"R: 5", 5},
         {"Rxx12", 12},  // only the first character is examined
         {"R: not a number", 0},
         {"R: 99999999999", 2147483647},
+        {"R: -3", -3},  // not reported before the registration
     };
+    std::string printed;
     for (const auto &[line, code] : cases) {
-        std::string printed;
         EXPECT_EQ(reply(line, &printed), code) << line;
         EXPECT_EQ(printed, "") << line;
     }
-    int tokens = 0;
-    sem_getvalue(&input_ready_sem, &tokens);
-    EXPECT_EQ(tokens, 5) << "one ready token per reply";
-    char other[] = "X: 1";
-    message_handler(nullptr, other);
-    EXPECT_EQ(sem_trywait(&response_sem), -1) << "other lines wake nobody";
-}
-
-TEST_F(Replies, NegativeCodesAreReportedOnlyAfterRegistration) {
-    std::string printed;
+    send("X: 1\n");  // other lines answer nothing
+    link.report_negative_replies();
     EXPECT_EQ(reply("R: -3", &printed), -1);
-    EXPECT_EQ(printed, "error: command not found" + std::string(newline_string));
-    did_registration = 0;
-    EXPECT_EQ(reply("R: -3", &printed), -3);
-    EXPECT_EQ(printed, "");
+    EXPECT_EQ(printed, "error: command not found\r\n");
 }
 
-TEST_F(Replies, AnEmptyReplyReadsAsAClosedSession) {
+TEST_F(Link, EveryReplyGivesTheLoopOneReadyToken) {
+    std::string printed;
+    reply("R: 0", &printed);
+    reply("R: 1", &printed);
+    link.take_ready_token();
+    link.take_ready_token();  // would wait for ever without the second token
+    link.give_ready_token();
+    link.take_ready_token();
+}
+
+TEST_F(Link, AnEmptyReplyReadsAsAClosedSessionWhileTheLinkStaysUp) {
     for (const char *line : {"R: ", "R:", "R"}) {
         std::string printed;
         EXPECT_EQ(reply(line, &printed), kLinkEnded) << line;
-        EXPECT_NE(printed.find("error: session is closed by peer"), std::string::npos);
+        EXPECT_EQ(printed, "error: session is closed by peer\r\n");
     }
-    EXPECT_FALSE(link_has_ended()) << "the link itself is still up";
+    EXPECT_FALSE(link.ended()) << "the link itself is still up";
 }
 
-// The reply slot once held one reply, which the end of the link overwrote.
-TEST_F(Replies, AReplyJustBeforeTheLinkEndsStillAnswersItsMessage) {
-    char reply[] = "R: 4";
-    message_handler(nullptr, reply);
-    message_handler(nullptr, nullptr);
+// A reply that comes just before the application closes still answers its message;
+// then nothing can be answered any more, and nothing more is sent.
+TEST_F(Link, TheEndOfTheLinkComesAfterTheRepliesBeforeIt) {
+    send("R: 4\n");
+    app.reset();
+    std::string printed;
     CaptureStdout();
-    EXPECT_EQ(response_helper(), 4);
-    EXPECT_EQ(response_helper(), kLinkEnded);
+    EXPECT_EQ(link.await_reply(), 4);
+    EXPECT_EQ(link.await_reply(), kLinkEnded);
+    EXPECT_TRUE(link.ended());
+    EXPECT_EQ(link.send_api("x"), -1);
+    EXPECT_EQ(link.send_command("x", CommandMode::kNormal), kLinkEnded);
+    EXPECT_EQ(GetCapturedStdout(),
+              "error: session is closed by peer\r\nXCOM send error\r\n"
+              "error: unknown error executing a command\r\n");
+}
+
+TEST_F(Link, FarewellStepsAreRecordedOnceSent) {
+    send("R: 0\n");
+    bool delivered = false;
+    link.send_api_request("_control logout x", &delivered, kFarewellLogout);
+    EXPECT_TRUE(delivered);
+    link.send_line("U", kFarewellUnregister);
+    HXCOM connection = nullptr;
+    held = true;
+    EXPECT_EQ(link.hold_for_farewell(&connection), kFarewellLogout | kFarewellUnregister);
+    EXPECT_NE(connection, nullptr);
+    EXPECT_TRUE(AppLink::send_api_without_reply(connection, "bye"));
+    received();
+    received();
+    EXPECT_EQ(received(), "E: bye");
+    link.await_replies(1, 50);  // none comes: returns after the time given
+}
+
+// The result of a login: the next listener line after the request, whatever it says.
+TEST_F(Link, TheResultIsTheNextListenerLineAfterTheRequest) {
+    EXPECT_FALSE(link.offer_result("early")) << "no request: the line is printed";
+    std::thread listener([&] {
+        EXPECT_EQ(received(), "E: _control login");
+        send("R: 0\n");
+        while (!link.offer_result(std::string(600, 'r').c_str()))
+            std::this_thread::sleep_for(1ms);
+        EXPECT_FALSE(link.offer_result("next")) << "only one line is the result";
+    });
+    char result[512];
+    CaptureStdout();
+    EXPECT_TRUE(link.request_result("_control login", kNoFarewell, -1, result, sizeof result));
     GetCapturedStdout();
-    EXPECT_TRUE(link_has_ended());
+    listener.join();
+    EXPECT_EQ(std::string(result), std::string(511, 'r'));
 }
 
-TEST(ShellPrintln, OneLineWithTheSessionLineEndAndNoRoomForLongFormats) {
-    const char *saved = newline_string;
-    newline_string = "\r\n";
-    const std::string fits(130, 'x'), too_long(131, 'x');  // 133 bytes with CR LF and NUL
+// No result can come once the listener's reader has ended, or after the time given;
+// a line taken after such a give-up is not the next request's result.
+TEST_F(Link, AResultWaitEndsWhenNoResultCanCome) {
+    char result[512] = "";
+    send("R: 0\nR: 0\n");
     CaptureStdout();
-    EXPECT_EQ(shell_println("value %d\n", 7), 9);
-    shell_println("%s", "%n%s");
-    EXPECT_EQ(shell_println(nullptr), -1);
-    EXPECT_EQ(shell_println("%s", too_long.c_str()), 133) << "arguments may be long";
-    EXPECT_EQ(shell_println(too_long.c_str()), -1);
-    EXPECT_EQ(shell_println(fits.c_str()), 132);
-    EXPECT_EQ(GetCapturedStdout(), "value 7\r\n%n%s\r\n" + too_long + "\r\n" + fits + "\r\n");
-    newline_string = saved;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(link.request_result("one", kNoFarewell, 100, result, sizeof result));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
+    EXPECT_FALSE(link.offer_result("late")) << "given up: the line is printed";
+
+    std::thread listener([&] {
+        EXPECT_EQ(received(), "E: one");
+        EXPECT_EQ(received(), "E: two");
+        link.listener_ended();
+    });
+    EXPECT_FALSE(link.request_result("two", kNoFarewell, -1, result, sizeof result));
+    listener.join();
+    GetCapturedStdout();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "datagram_lines.h"
 #include "libxcom.h"
 #include "sender_filter.h"
+#include "system_log.h"
 
 namespace {
 
@@ -65,9 +66,10 @@ std::vector<std::string> viaXcom(const Datagrams &datagrams) {
 }
 
 std::vector<std::string> viaListener(const Datagrams &datagrams) {
+    SessionLog log;
     std::unique_ptr<TrustedLineReader> reader;
     return readAll(datagrams, true, [&](int fd, char *line) {
-        if (!reader) reader = std::make_unique<TrustedLineReader>(fd);
+        if (!reader) reader = std::make_unique<TrustedLineReader>(fd, log);
         return reader->next_line(line);
     });
 }
@@ -143,7 +145,8 @@ TEST(ListenerLines, DatagramsOfOtherUsersAreDropped) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_EQ(status, 0);
     pair.send("after\n");
-    TrustedLineReader reader(pair.fds[0]);
+    SessionLog log;
+    TrustedLineReader reader(pair.fds[0], log);
     auto line = std::make_unique<char[]>(XCOM_LINE_BUFFER_SIZE);
     ASSERT_EQ(reader.next_line(line.get()), 6);
     EXPECT_STREQ(line.get(), "before");

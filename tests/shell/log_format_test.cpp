@@ -14,13 +14,9 @@ const std::string kLine = "2026-12-05 19:27:22 notice zuz: call started";
 
 class LogFormat : public ::testing::Test {
   protected:
-    void SetUp() override {
-        pthread_mutex_init(&async_stdout_mut, nullptr);
-        clear_log_filters();
-        command("log format date time level");
-    }
+    void SetUp() override { ASSERT_TRUE(session.output.create_mutex()); }
     // Runs a "log", "show" or "cull" line as the dispatcher would; what it printed.
-    static std::string command(const std::string &line) {
+    std::string command(const std::string &line) {
         std::vector<std::string> words;
         for (size_t at = 0, end; at < line.size(); at = end + 1) {
             end = std::min(line.find(' ', at), line.size());
@@ -30,17 +26,22 @@ class LogFormat : public ::testing::Test {
         for (std::string &w : words)
             argv.push_back(w.data());
         const int argc = static_cast<int>(argv.size());
+        CommandContext context{session, loop};
         testing::internal::CaptureStdout();
         (words[0] == "log"    ? log_cmd
          : words[0] == "show" ? log_show_cmd
-                              : log_cull_cmd)(argc, argv.data());
+                              : log_cull_cmd)(context, argc, argv.data());
         return testing::internal::GetCapturedStdout();
     }
     // What the monitor shows for line, or "<dropped>".
-    static std::string shown(const std::string &line) {
+    std::string shown(const std::string &line) {
         char out[1100];
-        return format_log_line(line.c_str(), out, sizeof out) ? out : "<dropped>";
+        OutputGuard guard(session.output);
+        return session.monitor.format_line(guard, line.c_str(), out, sizeof out) ? out
+                                                                                 : "<dropped>";
     }
+    Session session;
+    LoopState loop;
 };
 
 TEST_F(LogFormat, LayoutChoices) {
@@ -92,26 +93,26 @@ TEST_F(LogFormat, FilterTablesHoldTenAndDeleteOneSlotPerArgument) {
     EXPECT_EQ(listed.find("\"f10\""), std::string::npos);
     command("cull add twice twice");
     command("cull del twice");
-    EXPECT_EQ(command("cull"), "Active cull filters:\n--------------------\n\"twice\"\n");
+    EXPECT_EQ(command("cull"), "Active cull filters:\r\n--------------------\r\n\"twice\"\r\n");
     command("show del *");
     EXPECT_EQ(command("show").find('"'), std::string::npos);
 }
 
 TEST_F(LogFormat, UsageAndRefusals) {
     EXPECT_EQ(command("show list"),
-              "usage: [log] show add <filterstring> [<filterstring>...]\n"
-              "       [log] show del <filterstring> [<filterstring>...]\n"
-              "       [log] show del *\n"
-              "       [log] show\n");
+              "usage: [log] show add <filterstring> [<filterstring>...]\r\n"
+              "       [log] show del <filterstring> [<filterstring>...]\r\n"
+              "       [log] show del *\r\n"
+              "       [log] show\r\n");
     EXPECT_EQ(command("log cull list").substr(0, 25), "usage: [log] cull add <fi");
-    EXPECT_EQ(command("log"), "valid log commands: format show cull\n");
+    EXPECT_EQ(command("log"), "valid log commands: format show cull\r\n");
     EXPECT_EQ(command("log bogus words"), "");
     // A long filter is refused, not cut; the other words of the line are added.
     EXPECT_EQ(
         command("show add " + std::string(256, 'L') + " ok " + std::string(255, 'M')),
-        "error: filter longer than 255 characters not added: " + std::string(40, 'L') + "...\n");
-    EXPECT_EQ(command("show"), "Active show filters:\n--------------------\n\"ok\"\n\"" +
-                                   std::string(255, 'M') + "\"\n");
+        "error: filter longer than 255 characters not added: " + std::string(40, 'L') + "...\r\n");
+    EXPECT_EQ(command("show"), "Active show filters:\r\n--------------------\r\n\"ok\"\r\n\"" +
+                                   std::string(255, 'M') + "\"\r\n");
 }
 
 }  // namespace

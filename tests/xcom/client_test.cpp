@@ -53,7 +53,7 @@ class Client : public ::testing::Test {
         return handle;
     }
     Loopback server;
-    UniqueFd peer;
+    vela::UniqueFd peer;
 };
 
 TEST_F(Client, DeliversLinesThenOneNullLineWhenThePeerCloses) {

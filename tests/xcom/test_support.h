@@ -15,16 +15,14 @@
 
 namespace xcom_test {
 
-using xcom::UniqueFd;
-
 struct Pair {
-    UniqueFd near, far;
+    vela::UniqueFd near, far;
 };
 
 inline Pair socket_pair(int type = SOCK_STREAM) {
     int fds[2] = {-1, -1};
     EXPECT_EQ(socketpair(AF_UNIX, type, 0, fds), 0);
-    return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+    return {vela::UniqueFd(fds[0]), vela::UniqueFd(fds[1])};
 }
 
 inline void send_all(int fd, std::string_view bytes) {
@@ -70,7 +68,7 @@ struct PrintingOn {
 
 // A bound loopback TCP socket on an ephemeral port, listening unless told otherwise.
 struct Loopback {
-    UniqueFd fd{socket(AF_INET, SOCK_STREAM, 0)};
+    vela::UniqueFd fd{socket(AF_INET, SOCK_STREAM, 0)};
     int port = 0;
     explicit Loopback(bool listening = true) {
         sockaddr_in address{};
@@ -84,7 +82,7 @@ struct Loopback {
             EXPECT_EQ(listen(fd.get(), 8), 0);
         }
     }
-    UniqueFd accept_one() { return UniqueFd(accept(fd.get(), nullptr, nullptr)); }
+    vela::UniqueFd accept_one() { return vela::UniqueFd(accept(fd.get(), nullptr, nullptr)); }
 };
 
 inline int open_descriptors() {

@@ -17,7 +17,7 @@ thread_local const _xcom_client *tls_reading_client = nullptr;
 
 }  // namespace
 
-_xcom_client::_xcom_client(Key, UniqueFd socket, XCOMCallBackT callback)
+_xcom_client::_xcom_client(Key, vela::UniqueFd socket, XCOMCallBackT callback)
     : socket_(std::move(socket)),
       callback_(callback),
       buffers_(std::make_unique<ReaderBuffers>()) {}
@@ -25,7 +25,7 @@ _xcom_client::_xcom_client(Key, UniqueFd socket, XCOMCallBackT callback)
 std::unique_ptr<_xcom_client> _xcom_client::connect(const char *server, int port,
                                                     XCOMCallBackT callback, int wait_seconds) {
     if (callback == nullptr) return nullptr;
-    UniqueFd socket = tcp_connect(server, port, wait_seconds);
+    vela::UniqueFd socket = tcp_connect(server, port, wait_seconds);
     if (!socket.valid()) return nullptr;
     // Buffers come with the record, so a lack of memory fails here and not in the reader.
     auto client = std::make_unique<_xcom_client>(Key(), std::move(socket), callback);

@@ -24,7 +24,7 @@ class _xcom_client {
     // which is null on any failure. Any thread.
     static std::unique_ptr<_xcom_client> connect(const char *server, int port,
                                                  XCOMCallBackT callback, int wait_seconds);
-    _xcom_client(Key, UniqueFd socket, XCOMCallBackT callback);
+    _xcom_client(Key, vela::UniqueFd socket, XCOMCallBackT callback);
     _xcom_client(const _xcom_client &) = delete;
     _xcom_client &operator=(const _xcom_client &) = delete;
     ~_xcom_client();
@@ -47,7 +47,7 @@ class _xcom_client {
     void deliver(char *msg) noexcept;
 
     // Set before the reader starts, closed after it ended: read by all without a lock.
-    UniqueFd socket_;
+    vela::UniqueFd socket_;
     // Set at construction, never changed.
     const XCOMCallBackT callback_;
     // Used only by the reader thread once it has started.
@@ -59,7 +59,5 @@ class _xcom_client {
     // Started by connect, joined by the destructor; not touched in between.
     std::thread reader_thread_;
 };
-
-using xcom_client = _xcom_client;
 
 }  // namespace xcom

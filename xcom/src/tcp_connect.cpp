@@ -44,7 +44,7 @@ bool finish_connect(int socket, int wait_seconds) noexcept {
 
 }  // namespace
 
-UniqueFd tcp_connect(const char *server, int port, int wait_seconds) noexcept {
+vela::UniqueFd tcp_connect(const char *server, int port, int wait_seconds) noexcept {
     sockaddr_in peer{};
     if (server == nullptr || port <= 0 || port > 65535 || !resolve(server, peer.sin_addr)) {
         return {};
@@ -52,7 +52,7 @@ UniqueFd tcp_connect(const char *server, int port, int wait_seconds) noexcept {
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<std::uint16_t>(port));
 
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    vela::UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!socket.valid()) return {};
     // Every message goes out in one write; Nagle would hold back the next one.
     const int on = 1;

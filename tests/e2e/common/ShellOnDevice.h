@@ -109,7 +109,7 @@ class ShellSession {
     DeviceSession device_;
     size_t offset_ = 0;  // screen output up to here has been taken by run
     size_t zuzSeen_ = 0;
-    sim::UniqueFd devLog_;
+    vela::UniqueFd devLog_;
 };
 
 }  // namespace vela::test

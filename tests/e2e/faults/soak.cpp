@@ -50,8 +50,11 @@ class Worker {
   public:
     static constexpr int kKinds = 6;
 
-    Worker(int id, bool api, sim::UniqueFd socket)
-        : id(id), api(api), client(std::move(socket)), random_(static_cast<unsigned>(id)) {}
+    Worker(int number, bool is_api, vela::UniqueFd socket)
+        : id(number),
+          api(is_api),
+          client(std::move(socket)),
+          random_(static_cast<unsigned>(number)) {}
 
     // Types one command and waits for its answer; false (after a report) on a timeout
     // or a closed connection.

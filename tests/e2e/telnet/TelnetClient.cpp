@@ -13,7 +13,7 @@ constexpr unsigned char kIac = 255, kDont = 254, kWill = 251, kSb = 250, kSe = 2
 
 }  // namespace
 
-TelnetClient::TelnetClient(sim::UniqueFd socket) : socket_(std::move(socket)), ended_(!socket_) {}
+TelnetClient::TelnetClient(vela::UniqueFd socket) : socket_(std::move(socket)), ended_(!socket_) {}
 
 bool TelnetClient::typeLine(std::string_view line) {
     std::string bytes = std::string(line) + "\r\n";

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "UniqueFd.h"
+#include "unique_fd.h"
 
 namespace vela::test::telnet {
 
@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 class TelnetClient {
   public:
     // Takes over a connected socket (an empty one makes a client that is closed).
-    explicit TelnetClient(sim::UniqueFd socket);
+    explicit TelnetClient(vela::UniqueFd socket);
 
     // All members are for one thread.
 
@@ -41,7 +41,7 @@ class TelnetClient {
     // Takes one received byte: text, or part of a telnet command.
     void take(unsigned char byte);
 
-    sim::UniqueFd socket_;
+    vela::UniqueFd socket_;
     std::string text_;
     size_t matchEnd_ = 0;
     bool ended_ = false;

@@ -1,6 +1,8 @@
-#include "terminal_input.h"
+#include "login_terminal.h"
 
 #include <errno.h>
+#include <stdio.h>
+#include <termios.h>
 #include <unistd.h>
 
 bool read_terminal_line(char *buffer, size_t size) {
@@ -20,4 +22,19 @@ bool read_terminal_line(char *buffer, size_t size) {
     }
     buffer[len] = '\0';
     return got_any;
+}
+
+bool set_tty_echo(bool enable) {
+    termios modes;
+    if (tcgetattr(0, &modes) != 0) {
+        perror("error in tcgetattr");
+        return false;
+    }
+    modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    if (enable) modes.c_lflag |= ECHO;
+    if (tcsetattr(0, TCSANOW, &modes) != 0) {
+        perror("error in tcsetattr");
+        return false;
+    }
+    return true;
 }

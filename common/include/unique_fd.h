@@ -1,18 +1,20 @@
-// Ownership of one file descriptor.
+// Owns one file descriptor: closes it once when destroyed; moves, never copies.
+// Shared by the libraries, the shell and the simulated device.
 #pragma once
 
 #include <unistd.h>
 
-namespace xcom {
+#include <utility>
 
-// Owns one descriptor and closes it once; moves but never copies.
+namespace vela {
+
 class UniqueFd {
   public:
     UniqueFd() noexcept = default;
     explicit UniqueFd(int fd) noexcept : fd_(fd) {}
     UniqueFd(UniqueFd &&other) noexcept : fd_(other.release()) {}
     UniqueFd &operator=(UniqueFd &&other) noexcept {
-        reset(other.release());
+        if (this != &other) reset(other.release());
         return *this;
     }
     UniqueFd(const UniqueFd &) = delete;
@@ -21,13 +23,11 @@ class UniqueFd {
 
     int get() const noexcept { return fd_; }
     bool valid() const noexcept { return fd_ >= 0; }
-    int release() noexcept {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
+    explicit operator bool() const noexcept { return valid(); }
+    // The caller owns the returned descriptor.
+    int release() noexcept { return std::exchange(fd_, -1); }
     void reset(int fd = -1) noexcept {
-        // Linux releases the descriptor even when close fails, so never retry.
+        // Linux releases the descriptor even when close fails, so it is never retried.
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
     }
@@ -36,4 +36,4 @@ class UniqueFd {
     int fd_ = -1;
 };
 
-}  // namespace xcom
+}  // namespace vela
