@@ -32,8 +32,7 @@ int main(int argc, char **argv) {
     }
     int skipped = 0;
     std::vector<Figure> figures = readFigures(results, &skipped);
-    std::stable_sort(figures.begin(), figures.end(),
-                     [](const Figure &a, const Figure &b) { return idLess(a.id, b.id); });
+    std::stable_sort(figures.begin(), figures.end(), figureLess);
     printTable(std::cout, figures);
     for (const Figure &f : figures)
         if (verdictOf(f) == Verdict::Failed) std::cout << f.id << ": " << f.note << "\n";
