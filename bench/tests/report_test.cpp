@@ -2,6 +2,7 @@
 // the right way for each kind of target, the table keeps each build's rows apart with the
 // CPU columns beside the figures, and the JSON stays valid whatever the text.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "Datagrams.h"
 #include "Figure.h"
 #include "RawLink.h"
+#include "RawSystemLog.h"
 #include "Report.h"
 
 namespace vela::bench {
@@ -165,6 +167,24 @@ TEST(BenchReport, WritesJsonThatEscapesTextAndNullsMissingNumbers) {
           "\"vela_cpu\": 4", "\"raw_cpu\": null", "\"cpu_ratio\": null",
           "\"cpu_counted\": \"prog+syslogd\"", "\"machine\": \"2 CPUs\""})
         EXPECT_NE(json.find(field), std::string::npos) << field;
+}
+
+TEST(BenchSystemLog, RecordsBeginAsSyslogBeginsThemForTheShell) {
+    // The log daemon strips the priority, a 16-character time stamp and the identity.
+    const char *saved = getenv("TZ");
+    const std::string old = saved ? saved : "";
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    char header[64];
+    const size_t len = raw::SessionLog::formatHeader(5 * 86400 + 3723, header, sizeof header);
+    EXPECT_STREQ(header, "<69>Jan  6 01:02:03 vela: ");
+    EXPECT_EQ(len, std::string(header).size());
+    EXPECT_EQ(raw::SessionLog::formatHeader(0, header, 8), 7u);  // cut to the room
+    if (saved)
+        setenv("TZ", old.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 TEST(BenchLines, HaveTheirExactLengthAndTheMarkerOnlyOnTheLast) {
