@@ -147,6 +147,14 @@ Verdict verdictOf(const Figure &f) {
     return met ? Verdict::Met : Verdict::Missed;
 }
 
+bool allTargetsMet(const std::vector<Figure> &figures) {
+    for (const Figure &f : figures) {
+        const Verdict v = verdictOf(f);
+        if (v == Verdict::Missed || v == Verdict::Failed) return false;
+    }
+    return true;
+}
+
 bool idLess(const std::string &a, const std::string &b) {
     const long na = std::strtol(a.c_str(), nullptr, 10);
     const long nb = std::strtol(b.c_str(), nullptr, 10);

@@ -20,6 +20,8 @@ double cpuRatioOf(const Figure &figure);
 // "report", "skipped"); a value==X target is met within 0.005, so allocation counts below
 // one per 200 lines read as none. An unknown target reports.
 Verdict verdictOf(const Figure &figure);
+// True when no figure failed or missed its target; skipped ones count as neither.
+bool allTargetsMet(const std::vector<Figure> &figures);
 // "1a" < "1b" < "2a" < "10a": by the leading number, then by the rest.
 bool idLess(const std::string &a, const std::string &b);
 // The report's order: the host build's rows first, then each other build's, each by id.

@@ -76,6 +76,15 @@ TEST(BenchReport, JudgesEachKindOfTargetInItsOwnDirection) {
     EXPECT_EQ(verdictOf(figure(kNone, kNone, "skipped")), Verdict::Skipped);
 }
 
+TEST(BenchReport, PassesTheRunUnlessAFigureMissedOrFailed) {
+    const Figure met = figure(1, 1, "ratio<=1.3"), reported = figure(5, kNone, "report"),
+                 skipped = figure(kNone, kNone, "skipped");
+    EXPECT_TRUE(allTargetsMet({}));
+    EXPECT_TRUE(allTargetsMet({met, reported, skipped}));
+    EXPECT_FALSE(allTargetsMet({met, figure(2, 1, "ratio<=1.3"), skipped}));
+    EXPECT_FALSE(allTargetsMet({met, figure(kNone, kNone, "report")}));
+}
+
 TEST(BenchReport, AMissingFigureFailsRatherThanPasses) {
     EXPECT_EQ(verdictOf(figure(kNone, 1, "ratio<=1.3")), Verdict::Failed);
     EXPECT_EQ(verdictOf(figure(1, kNone, "ratio<=1.3")), Verdict::Failed);
