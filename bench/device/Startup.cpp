@@ -4,7 +4,6 @@
 // same exchanges. Median of many starts, the two programs taking turns. CPU per start: the
 // program (killed at its prompt) with the configuration tool runs it waited for, and zuz
 // and syslogd, which take part in every start-up.
-#include <algorithm>
 #include <stdexcept>
 
 #include "Driver.h"
