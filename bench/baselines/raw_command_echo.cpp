@@ -1,31 +1,39 @@
 // raw_command_echo: raw baseline of the command round trip. Reads its terminal one byte at
 // a time and echoes each byte (Backspace takes back the last one); at Enter it echoes CR LF,
 // sends the line to the application as "E: LINE" (or with the prefix given as its argument,
-// such as "C: ") in one write and waits for the "R" reply. Ends at Ctrl-D or end of input.
+// such as "C: ") in one write and waits for the "R" reply. With --log each line is first
+// sent to the system log as the record an api session sends for it ("API:<session>:<n>:IN:
+// <line>", n counting the lines). Ends at Ctrl-D or end of input.
 #include <string.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "RawLink.h"
+#include "RawSystemLog.h"
 
 using namespace vela::bench::raw;
 
 int main(int argc, char **argv) {
-    if (argc > 2 || (argc == 2 && strlen(argv[1]) != 3)) {
-        writeText(2, "usage: raw_command_echo [PREFIX]   (PREFIX of 3 characters, \"E: \")\n");
+    const bool logged = argc > 1 && strcmp(argv[argc - 1], "--log") == 0;
+    const int prefixes = argc - 1 - (logged ? 1 : 0);
+    if (prefixes > 1 || (prefixes == 1 && strlen(argv[1]) != 3)) {
+        writeText(2,
+                  "usage: raw_command_echo [PREFIX] [--log]   (PREFIX of 3 characters, \"E: \")\n");
         return 2;
     }
     makeRaw(0);
     int app = connectApplication();
-    if (app < 0) {
-        writeText(1, "error: no application\r\n");
+    static SessionLog log(0);
+    if (app < 0 || (logged && !log.ok())) {
+        writeText(1, "error: no application or no system log\r\n");
         return 1;
     }
     LineReader replies(app);
     constexpr size_t kPrefix = 3;
     char message[520] = "E: ";
-    if (argc == 2) memcpy(message, argv[1], kPrefix);
+    if (prefixes == 1) memcpy(message, argv[1], kPrefix);
+    int lines = 0;
     size_t len = 0;
     constexpr size_t kMaxLine = 510;
     writeText(1, "ready\r\n");
@@ -37,6 +45,7 @@ int main(int argc, char **argv) {
         if (c == '\r' || c == '\n') {
             writeAll(1, "\r\n", 2);
             if (len == 0) continue;
+            if (logged && !log.record(++lines, "IN", message + kPrefix, len)) return 1;
             message[kPrefix + len] = '\n';
             message[kPrefix + len + 1] = '\0';
             if (exchange(app, replies, message) == kNoReply) return 1;

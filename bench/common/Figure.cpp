@@ -14,7 +14,22 @@
 namespace vela::bench {
 namespace {
 
-constexpr int kFields = 7;
+// The fields of a results line, in their order.
+enum Field {
+    kBuild,
+    kId,
+    kWhat,
+    kUnit,
+    kShell,
+    kBaseline,
+    kTarget,
+    kCpuUnit,
+    kCpuShell,
+    kCpuBaseline,
+    kCpuCounted,
+    kNote,
+    kFields
+};
 
 std::string clean(const std::string &text) {
     std::string out = text;
@@ -45,8 +60,25 @@ bool parseNumber(const std::string &text, double &value) {
 }  // namespace
 
 std::string formatFigure(const Figure &f) {
-    return clean(f.id) + '\t' + clean(f.what) + '\t' + clean(f.unit) + '\t' + number(f.shell) +
-           '\t' + number(f.baseline) + '\t' + clean(f.target) + '\t' + clean(f.note);
+    std::string fields[kFields];
+    fields[kBuild] = f.build;
+    fields[kId] = f.id;
+    fields[kWhat] = f.what;
+    fields[kUnit] = f.unit;
+    fields[kShell] = number(f.shell);
+    fields[kBaseline] = number(f.baseline);
+    fields[kTarget] = f.target;
+    fields[kCpuUnit] = f.cpu.unit;
+    fields[kCpuShell] = number(f.cpu.shell);
+    fields[kCpuBaseline] = number(f.cpu.baseline);
+    fields[kCpuCounted] = f.cpu.counted;
+    fields[kNote] = f.note;
+    std::string line;
+    for (int i = 0; i < kFields; ++i) {
+        if (i > 0) line += '\t';
+        line += clean(fields[i]);
+    }
+    return line;
 }
 
 bool parseFigure(const std::string &line, Figure &figure) {
@@ -58,14 +90,20 @@ bool parseFigure(const std::string &line, Figure &figure) {
         if (tab == std::string::npos) break;
         start = tab + 1;
     }
-    if (fields.size() != kFields || fields[0].empty()) return false;
+    if (fields.size() != kFields || fields[kBuild].empty() || fields[kId].empty()) return false;
     Figure f;
-    f.id = fields[0];
-    f.what = fields[1];
-    f.unit = fields[2];
-    if (!parseNumber(fields[3], f.shell) || !parseNumber(fields[4], f.baseline)) return false;
-    f.target = fields[5];
-    f.note = fields[6];
+    if (!parseNumber(fields[kShell], f.shell) || !parseNumber(fields[kBaseline], f.baseline) ||
+        !parseNumber(fields[kCpuShell], f.cpu.shell) ||
+        !parseNumber(fields[kCpuBaseline], f.cpu.baseline))
+        return false;
+    f.build = fields[kBuild];
+    f.id = fields[kId];
+    f.what = fields[kWhat];
+    f.unit = fields[kUnit];
+    f.target = fields[kTarget];
+    f.cpu.unit = fields[kCpuUnit];
+    f.cpu.counted = fields[kCpuCounted];
+    f.note = fields[kNote];
     figure = std::move(f);
     return true;
 }

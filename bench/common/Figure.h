@@ -10,15 +10,36 @@ namespace vela::bench {
 
 inline constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
 
+// CPU time (user + system) per unit of work, of both sides, measured in the same run.
+struct CpuFigure {
+    std::string unit;         // e.g. "us/command", "ms/MB"; empty when the row times no work
+    double shell = kNone;     // vela's side
+    double baseline = kNone;  // the raw program's side
+    // Whose CPU time is counted, the same on both sides: "prog" (vela or the raw program,
+    // every thread), "kids" (the programs it started), "zuz", "syslogd" (the device's
+    // daemons its work goes through), joined by "+"; "thread" for one benchmark thread.
+    std::string counted;
+};
+
+// For a row that measures the same run as another: its CPU time is shown in that row.
+inline CpuFigure seeRow(const std::string &id) {
+    return {"", kNone, kNone, "see " + id};
+}
+
 struct Figure {
     std::string id;           // row number and letter, e.g. "1a"
     std::string what;         // what was measured, one line
     std::string unit;         // e.g. "us/command", "lines/s", "KiB", "allocs/line"
     double shell = kNone;     // vela's figure
     double baseline = kNone;  // the raw program's figure, measured in the same run; kNone if none
-    // "ratio<=X" or "ratio>=X" (shell / baseline), "value<=X", "value==X", or "report".
+    // "ratio<=X" or "ratio>=X" (shell / baseline), "value<=X", "value==X", "report", or
+    // "skipped" (not measured on this machine, by design).
     std::string target;
     std::string note;  // how it was measured, or why it is missing
+    CpuFigure cpu = {};
+    // Which build of the shell the row is about: "host" (built and run on this machine),
+    // "ppc" (the device's PowerPC build). The report shows each build's rows apart.
+    std::string build = "host";
 };
 
 // Appends one figure to the file at path (created when missing) in a single write, so

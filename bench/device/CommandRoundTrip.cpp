@@ -1,6 +1,7 @@
 // 1: typed commands forwarded to the application and answered "R: 0", against a raw program
 // that echoes the same bytes one at a time and makes the same XCOM exchange with the same
-// application. An api session also logs every line it reads; a telnet session does not.
+// application. An api session also logs every line it reads, and so does the raw program
+// then; a telnet session does not. CPU: the program, zuz, and in api sessions syslogd.
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -40,17 +41,17 @@ struct Typist {
 
     // Microseconds per command over count commands. The clock stops at the echo of the
     // first key after the last command, which only comes once its reply has arrived.
-    Measure run(int count, pid_t pid) {
+    Measure run(int count, const CpuMeter &meter) {
         program.discardOutput();
         for (int i = 0; i < kWarmup; ++i)
             command();
-        const double cpu0 = cpuSeconds(pid);
+        const double cpu0 = meter.seconds(program.pid());
         const auto t0 = Clock::now();
         for (int i = 0; i < count; ++i)
             command();
         key('b', 'b');
         const auto t1 = Clock::now();
-        const double cpu1 = cpuSeconds(pid);
+        const double cpu1 = meter.seconds(program.pid());
         program.typeShort("\x7f");  // the next round starts on an empty line
         if (program.count("error") != 0)
             throw std::runtime_error("a command was not answered with R: 0: " +
@@ -78,21 +79,26 @@ void runCommandRoundTrip(const Context &ctx) {
     std::unique_ptr<PtyProgram> shell, raw;
     const char *running = "";
     for (const Mode &mode : modes) {
+        const bool api = std::string(mode.session) == "api";
         if (std::string(running) != mode.session) {
             shell = startShell(ctx, mode.session);
             raw = startRaw(ctx, "raw_command_echo",
-                           {std::string(mode.session) == "api" ? "E: " : "C: "});
+                           api ? std::vector<std::string>{"E: ", "--log"}
+                               : std::vector<std::string>{"C: "});
             running = mode.session;
         }
+        const CpuMeter meter(api ? std::vector<std::string>{"zuz", "syslogd"}
+                                 : std::vector<std::string>{"zuz"});
         Typist shellTypist{*shell, mode.keyByKey};
         Typist rawTypist{*raw, mode.keyByKey};
         SideBySide r = alternate(
-            ctx.rounds, false, [&] { return shellTypist.run(perRound, shell->pid()); },
-            [&] { return rawTypist.run(perRound, raw->pid()); });
-        ctx.record({mode.id, mode.what, "us/command", r.shell.best.value, r.baseline.best.value,
-                    "ratio<=1.3",
-                    std::to_string(perRound * ctx.rounds) + " commands of 20 characters; " +
-                        roundsNote(r, ctx.rounds, "command")});
+            ctx.rounds, false, [&] { return shellTypist.run(perRound, meter); },
+            [&] { return rawTypist.run(perRound, meter); });
+        Figure f{mode.id, mode.what, "us/command", kNone, kNone, "ratio<=1.3",
+                 std::to_string(perRound * ctx.rounds) + " commands of 20 characters; " +
+                     roundsNote(r, ctx.rounds)};
+        setSides(f, r, "us/command", meter.counted());
+        ctx.record(f);
     }
 }
 

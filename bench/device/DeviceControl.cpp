@@ -1,13 +1,8 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 
 #include "Driver.h"
@@ -59,70 +54,6 @@ std::unique_ptr<PtyProgram> startRaw(const Context &ctx, const char *name,
     auto program = std::make_unique<PtyProgram>(argv);
     program->waitFor("ready");
     return program;
-}
-
-namespace {
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    if (n == 0) return NAN;
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-std::string figure(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, value >= 100 ? "%.0f" : "%.2f", value);
-    return text;
-}
-
-}  // namespace
-
-Rounds summarize(const std::vector<Measure> &runs, bool higherIsBetter) {
-    Rounds r{{NAN, NAN}, NAN};
-    std::vector<double> values;
-    for (const Measure &m : runs) {
-        values.push_back(m.value);
-        const bool better = higherIsBetter ? m.value > r.best.value : m.value < r.best.value;
-        if (std::isnan(r.best.value) || better) r.best = m;
-    }
-    r.median = median(values);
-    return r;
-}
-
-SideBySide alternate(int rounds, bool higherIsBetter, const std::function<Measure()> &shell,
-                     const std::function<Measure()> &baseline) {
-    std::vector<Measure> shellRuns, baselineRuns;
-    for (int i = 0; i < std::max(rounds, 1); ++i) {
-        shellRuns.push_back(shell());
-        baselineRuns.push_back(baseline());
-    }
-    return {summarize(shellRuns, higherIsBetter), summarize(baselineRuns, higherIsBetter)};
-}
-
-double cpuSeconds(pid_t pid) {
-    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
-    DIR *tasks = ::opendir(dir.c_str());
-    if (tasks == nullptr) return NAN;
-    double total = 0;
-    while (const dirent *task = ::readdir(tasks)) {
-        if (task->d_name[0] == '.') continue;
-        // The first field of schedstat: nanoseconds on a CPU.
-        std::ifstream in(dir + "/" + task->d_name + "/schedstat");
-        double ns = 0;
-        if (in >> ns) total += ns / 1e9;
-    }
-    ::closedir(tasks);
-    return total;
-}
-
-std::string roundsNote(const SideBySide &r, int rounds, const char *unit) {
-    std::string note = "best of " + std::to_string(rounds) + " rounds (medians: vela " +
-                       figure(r.shell.median) + ", raw " + figure(r.baseline.median) + ")";
-    if (!std::isnan(r.shell.best.cpuMicros) && !std::isnan(r.baseline.best.cpuMicros))
-        note += std::string("; CPU per ") + unit + ": vela " + figure(r.shell.best.cpuMicros) +
-                " us, raw " + figure(r.baseline.best.cpuMicros) + " us";
-    return note;
 }
 
 }  // namespace vela::bench

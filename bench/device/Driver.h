@@ -44,17 +44,47 @@ std::unique_ptr<PtyProgram> startShell(const Context &ctx, const std::string &ty
 std::unique_ptr<PtyProgram> startRaw(const Context &ctx, const char *name,
                                      const std::vector<std::string> &arguments);
 
-// One run of a measurement: its figure and the CPU time the measured program used per
-// unit of work (all its threads), in microseconds; NaN when unknown.
+// ---- measuring (Measuring.cpp)
+// The median; NaN for none.
+double median(std::vector<double> values);
+// CPU time used so far by every thread of process pid, user and system, in seconds; NaN
+// when unreadable.
+double cpuSeconds(pid_t pid);
+
+// The CPU time a measurement counts: the measured program's (every thread) and that of the
+// device's daemons its work goes through, which serve either side alike while the two
+// take turns.
+class CpuMeter {
+  public:
+    // daemons: process names ("zuz", "syslogd"). Throws std::runtime_error when one is not
+    // running.
+    explicit CpuMeter(std::vector<std::string> daemons = {});
+    // Seconds used so far by program and the daemons. First waits (at most a second) until
+    // every daemon sleeps: work queued for a daemon during a round is counted in that round.
+    double seconds(pid_t program) const;
+    // Seconds used so far by the daemons alone, after the same wait.
+    double daemonSeconds() const;
+    // What is counted: "prog", joined by "+" with the daemons' names, and with extra (such
+    // as "kids") after "prog".
+    std::string counted(const char *extra = nullptr) const;
+
+  private:
+    std::vector<std::string> names_;
+    std::vector<pid_t> daemons_;
+};
+
+// One run of a measurement: its figure and the CPU time counted per unit of work (in the
+// unit its figure reports); NaN when unknown.
 struct Measure {
     double value;
-    double cpuMicros;
+    double cpu;
 };
 // The rounds of one side: the best one, the least disturbed by whatever else the machine
-// runs, and the median of the figures.
+// runs, the median of the figures, and the median CPU time per unit.
 struct Rounds {
     Measure best;
     double median;
+    double cpuMedian;
 };
 struct SideBySide {
     Rounds shell;
@@ -65,10 +95,10 @@ Rounds summarize(const std::vector<Measure> &runs, bool higherIsBetter);
 // Runs shell and baseline alternately, rounds times each.
 SideBySide alternate(int rounds, bool higherIsBetter, const std::function<Measure()> &shell,
                      const std::function<Measure()> &baseline);
-// CPU time used so far by every thread of process pid, in seconds; NaN when unreadable.
-double cpuSeconds(pid_t pid);
-// "best of N rounds (medians: vela X, raw Y); CPU per UNIT: vela A us, raw B us".
-std::string roundsNote(const SideBySide &r, int rounds, const char *unit);
+// "best of N rounds (medians: vela X, raw Y)".
+std::string roundsNote(const SideBySide &r, int rounds);
+// Fills the figure's values from the best rounds and its CPU figures from the medians.
+void setSides(Figure &figure, const SideBySide &r, const char *cpuUnit, const std::string &counted);
 
 // ---- the benchmarks; each records its figures, throws std::runtime_error on failure
 void runCommandRoundTrip(const Context &ctx);   // 1

@@ -1,6 +1,7 @@
 // 7: memory of idle sessions, from /proc/PID/smaps_rollup: proportional set size (shared
 // pages divided among their users) and private resident memory (pages no other process
-// maps), for one telnet session alone and per session with eleven.
+// maps), for one telnet session alone and per session with eleven; and the CPU time that
+// idle sessions use, each program alone.
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -10,6 +11,8 @@
 
 namespace vela::bench {
 namespace {
+
+using Programs = std::vector<std::unique_ptr<PtyProgram>>;
 
 struct Memory {
     double pssKiB = 0;
@@ -33,7 +36,7 @@ Memory memoryOf(pid_t pid) {
     return m;
 }
 
-Memory averageOf(const std::vector<std::unique_ptr<PtyProgram>> &programs) {
+Memory averageOf(const Programs &programs) {
     Memory sum;
     for (const auto &p : programs) {
         Memory m = memoryOf(p->pid());
@@ -43,6 +46,27 @@ Memory averageOf(const std::vector<std::unique_ptr<PtyProgram>> &programs) {
     }
     const double n = static_cast<double>(programs.size());
     return {sum.pssKiB / n, sum.privateKiB / n, sum.rssKiB / n};
+}
+
+// The CPU time each program of either side uses on average while idle, all of them at
+// once, over one window.
+CpuFigure idleCpu(const Programs &shells, const Programs &raws) {
+    constexpr auto kWindow = std::chrono::milliseconds(500);
+    auto total = [](const Programs &programs) {
+        double seconds = 0;
+        for (const auto &p : programs)
+            seconds += cpuSeconds(p->pid());
+        return seconds;
+    };
+    const double shell0 = total(shells), raw0 = total(raws);
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(kWindow);
+    const double window = secondsBetween(t0, Clock::now());
+    const double shellUsed = total(shells) - shell0, rawUsed = total(raws) - raw0;
+    auto perSecond = [window](double used, const Programs &programs) {
+        return used / static_cast<double>(programs.size()) / window * 1e6;
+    };
+    return {"us/s idle", perSecond(shellUsed, shells), perSecond(rawUsed, raws), "prog"};
 }
 
 std::string rssNote(const Memory &shell, const Memory &raw) {
@@ -57,17 +81,16 @@ void runMemory(const Context &ctx) {
     constexpr int kSessions = 11;
     // Idle: the start-up's last pages are touched; the clock has nothing to do with it.
     constexpr auto kSettle = std::chrono::milliseconds(300);
-    std::vector<std::unique_ptr<PtyProgram>> shells;
-    std::vector<std::unique_ptr<PtyProgram>> raws;
+    Programs shells, raws;
     shells.push_back(startShell(ctx, "telnet"));
     raws.push_back(startRaw(ctx, "raw_command_echo", {}));
     std::this_thread::sleep_for(kSettle);
     Memory one = averageOf(shells);
     Memory rawOne = averageOf(raws);
     ctx.record({"7a", "one idle telnet session: private resident memory", "KiB", one.privateKiB,
-                rawOne.privateKiB, "value<=1024", rssNote(one, rawOne)});
+                rawOne.privateKiB, "value<=1024", rssNote(one, rawOne), idleCpu(shells, raws)});
     ctx.record({"7b", "one idle telnet session: proportional set size (PSS)", "KiB", one.pssKiB,
-                rawOne.pssKiB, "report", ""});
+                rawOne.pssKiB, "report", "", seeRow("7a")});
 
     while (shells.size() < kSessions) {
         shells.push_back(startShell(ctx, "telnet"));
@@ -77,9 +100,10 @@ void runMemory(const Context &ctx) {
     Memory each = averageOf(shells);
     Memory rawEach = averageOf(raws);
     ctx.record({"7c", "11 idle telnet sessions: private resident memory per session", "KiB",
-                each.privateKiB, rawEach.privateKiB, "value<=1024", rssNote(each, rawEach)});
+                each.privateKiB, rawEach.privateKiB, "value<=1024", rssNote(each, rawEach),
+                idleCpu(shells, raws)});
     ctx.record({"7d", "11 idle telnet sessions: PSS per session", "KiB", each.pssKiB,
-                rawEach.pssKiB, "report", ""});
+                rawEach.pssKiB, "report", "", seeRow("7c")});
 }
 
 }  // namespace vela::bench

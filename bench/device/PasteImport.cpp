@@ -1,6 +1,7 @@
 // 4: a directory file pasted into a telnet session between "importdirectory" and
 // "importcomplete", stored under /tmp/webdata and handed to the application, against a raw
 // program that reads the same paste from its pty into a file and makes the same hand-over.
+// CPU: the program and zuz, which reads the handed-over file.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -42,37 +43,42 @@ long importedBytes(const std::string &output) {
     return lines == std::string::npos ? -1 : std::atol(output.c_str() + lines + 8);
 }
 
-Measure shellPaste(PtyProgram &shell, const std::string &paste) {
+// MB/s and CPU milliseconds per MB.
+Measure rate(size_t bytes, double seconds, double cpuSeconds) {
+    const double mb = static_cast<double>(bytes) / 1e6;
+    return {mb / seconds, cpuSeconds / mb * 1e3};
+}
+
+Measure shellPaste(PtyProgram &shell, const std::string &paste, const CpuMeter &meter) {
     shell.discardOutput();
     shell.typeShort("importdirectory\r");
     shell.waitFor("import started");
-    const double cpu0 = cpuSeconds(shell.pid());
+    const double cpu0 = meter.seconds(shell.pid());
     const auto t0 = Clock::now();
     shell.type(paste, std::chrono::seconds(300));
     shell.typeShort("importcomplete\r");
     shell.waitFor("imported ", std::chrono::seconds(60));
     shell.waitFor(" bytes");
     const auto t1 = Clock::now();
-    const double cpu1 = cpuSeconds(shell.pid());
+    const double cpu1 = meter.seconds(shell.pid());
     if (importedBytes(shell.output()) != static_cast<long>(paste.size()))
         throw std::runtime_error("the shell stored another size than pasted");
-    const double mb = static_cast<double>(paste.size()) / 1e6;
-    return {mb / secondsBetween(t0, t1), (cpu1 - cpu0) / mb * 1e6};
+    return rate(paste.size(), secondsBetween(t0, t1), cpu1 - cpu0);
 }
 
 // echo: "" for none, else the raw program's echo option.
-Measure rawPaste(const Context &ctx, const std::string &paste, const std::string &echo) {
+Measure rawPaste(const Context &ctx, const std::string &paste, const std::string &echo,
+                 const CpuMeter &meter) {
     std::vector<std::string> arguments = {"/tmp/webdata/raw.csv"};
     if (!echo.empty()) arguments.push_back(echo);
     auto raw = startRaw(ctx, "raw_paste", arguments);
-    const double cpu0 = cpuSeconds(raw->pid());
+    const double cpu0 = meter.seconds(raw->pid());
     const auto t0 = Clock::now();
     raw->type(paste, std::chrono::seconds(300));
     raw->typeShort("importcomplete\r");
     raw->waitFor("raw import done", std::chrono::seconds(60));
     const auto t1 = Clock::now();
-    const double mb = static_cast<double>(paste.size()) / 1e6;
-    return {mb / secondsBetween(t0, t1), (cpuSeconds(raw->pid()) - cpu0) / mb * 1e6};
+    return rate(paste.size(), secondsBetween(t0, t1), meter.seconds(raw->pid()) - cpu0);
 }
 
 }  // namespace
@@ -84,29 +90,38 @@ void runPasteImport(const Context &ctx) {
                              std::to_string(kLineLength) + " characters";
     ::mkdir("/tmp/webdata", 0755);
     auto shell = startShell(ctx, "telnet");
+    const CpuMeter meter({"zuz"});
     std::vector<Measure> shellRuns, rawRuns, echoRuns, lineEchoRuns;
     for (int i = 0; i < rounds; ++i) {
-        shellRuns.push_back(shellPaste(*shell, paste));
-        rawRuns.push_back(rawPaste(ctx, paste, ""));
-        echoRuns.push_back(rawPaste(ctx, paste, "--echo"));
-        lineEchoRuns.push_back(rawPaste(ctx, paste, "--echo-lines"));
+        shellRuns.push_back(shellPaste(*shell, paste, meter));
+        rawRuns.push_back(rawPaste(ctx, paste, "", meter));
+        echoRuns.push_back(rawPaste(ctx, paste, "--echo", meter));
+        lineEchoRuns.push_back(rawPaste(ctx, paste, "--echo-lines", meter));
     }
     const Rounds shellRounds = summarize(shellRuns, true);
-    const SideBySide plain{shellRounds, summarize(rawRuns, true)};
-    const SideBySide echoed{shellRounds, summarize(echoRuns, true)};
-    const SideBySide lineEchoed{shellRounds, summarize(lineEchoRuns, true)};
-    ctx.record({"4a", "paste import into /tmp/webdata, telnet session", "MB/s",
-                plain.shell.best.value, plain.baseline.best.value, "ratio>=0.8",
-                note + "; the raw reader does not echo; " + roundsNote(plain, rounds, "MB")});
-    ctx.record(
-        {"4b", "paste import, against a raw reader that echoes what it reads", "MB/s",
-         echoed.shell.best.value, echoed.baseline.best.value, "report",
-         note + "; the shell echoes every byte, as typed; " + roundsNote(echoed, rounds, "MB")});
-    ctx.record({"4c", "paste import, against a raw reader that writes each line's echo at once",
-                "MB/s", lineEchoed.shell.best.value, lineEchoed.baseline.best.value, "report",
-                note +
-                    "; the editor shows each line as soon as Enter ends it, one write per line; " +
-                    roundsNote(lineEchoed, rounds, "MB")});
+    struct Row {
+        const char *id;
+        const char *what;
+        const std::vector<Measure> &baseline;
+        const char *target;
+        const char *how;
+    };
+    const Row rows[] = {
+        {"4a", "paste import into /tmp/webdata, telnet session", rawRuns, "ratio>=0.8",
+         "the raw reader does not echo"},
+        {"4b", "paste import, against a raw reader that echoes what it reads", echoRuns, "report",
+         "the shell echoes every byte, as typed"},
+        {"4c", "paste import, against a raw reader that writes each line's echo at once",
+         lineEchoRuns, "report",
+         "the editor shows each line as soon as Enter ends it, one write per line"},
+    };
+    for (const Row &row : rows) {
+        const SideBySide r{shellRounds, summarize(row.baseline, true)};
+        Figure f{row.id, row.what, "MB/s", kNone, kNone, row.target,
+                 note + "; " + row.how + "; " + roundsNote(r, rounds)};
+        setSides(f, r, "ms/MB", meter.counted());
+        ctx.record(f);
+    }
 }
 
 }  // namespace vela::bench

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,6 +23,10 @@ constexpr size_t kReadChunk = 65536;
 int msUntil(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return static_cast<int>(std::clamp<long long>(left, 0, 60 * 60 * 1000));
+}
+
+double secondsOf(const timeval &t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
 [[noreturn]] void systemError(const std::string &what) {
@@ -74,8 +79,12 @@ int PtyProgram::kill() {
     ::kill(-pid_, SIGKILL);
     ::kill(pid_, SIGKILL);
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    rusage usage{};
+    pid_t reaped;
+    do {
+        reaped = ::wait4(pid_, &status, 0, &usage);
+    } while (reaped < 0 && errno == EINTR);
+    if (reaped == pid_) reapedCpu_ = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
     pid_ = -1;
     return status;
 }

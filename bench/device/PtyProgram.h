@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,9 @@ class PtyProgram {
 
     // Kills the process group and reaps the program; returns its wait status.
     int kill();
+    // Once killed: the CPU time, user and system, the program used (every thread) and the
+    // programs it started and waited for, in seconds; NaN before.
+    double reapedCpuSeconds() const { return reapedCpu_; }
 
   private:
     bool readSome(Clock::time_point deadline);
@@ -82,6 +86,7 @@ class PtyProgram {
     size_t matchEnd_ = 0;
     bool ended_ = false;
     Clock::time_point started_;
+    double reapedCpu_ = NAN;
 };
 
 }  // namespace vela::bench

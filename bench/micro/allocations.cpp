@@ -280,7 +280,8 @@ int main(int argc, char **argv) {
                   kNone,
                   "value==0",
                   std::to_string(counts.measured) + " lines after " +
-                      std::to_string(counts.warmup) + " of warm-up"};
+                      std::to_string(counts.warmup) + " of warm-up",
+                  CpuFigure{}};  // counted, not timed
     if (perLine < 0) {
         figure.shell = kNone;
         figure.note = "failed: the case could not run";

@@ -54,6 +54,8 @@ const char *verdictText(Verdict v) {
             return "met";
         case Verdict::Missed:
             return "MISSED";
+        case Verdict::Skipped:
+            return "skipped";
         case Verdict::Failed:
             return "FAILED";
         case Verdict::Reported:
@@ -69,20 +71,70 @@ std::string jsonNumber(double value) {
     return text;
 }
 
-std::string pad(const std::string &text, size_t width, bool right = false) {
+std::string pad(const std::string &text, size_t width, bool right) {
     if (text.size() >= width) return text;
     const std::string fill(width - text.size(), ' ');
     return right ? fill + text : text + fill;
 }
 
+std::string ratioText(double ratio) {
+    return std::isnan(ratio) ? "-" : formatNumber(ratio) + "x";
+}
+
+std::string textOrDash(const std::string &text) {
+    return text.empty() ? "-" : text;
+}
+
+// The table's columns: the figure (wall clock for the timed rows), the CPU time per unit,
+// and what was measured, last because it is long. Cells are joined by two blanks.
+struct Column {
+    const char *title;
+    size_t width;
+    bool right;
+};
+const Column kColumns[] = {
+    {"#", 3, false},         {"unit", 11, false},  {"vela", 7, true},     {"raw", 7, true},
+    {"ratio", 6, true},      {"target", 9, false}, {"verdict", 7, false}, {"|", 1, false},
+    {"CPU unit", 10, false}, {"vela", 7, true},    {"raw", 7, true},      {"ratio", 6, true},
+    {"counted", 21, false},  {"|", 1, false},      {"what", 0, false},
+};
+constexpr size_t kColumnCount = sizeof kColumns / sizeof kColumns[0];
+
+void printRow(std::ostream &out, const std::string (&cells)[kColumnCount]) {
+    std::string line;
+    for (size_t i = 0; i < kColumnCount; ++i) {
+        if (i > 0) line += "  ";
+        line += pad(cells[i], kColumns[i].width, kColumns[i].right);
+    }
+    out << line << "\n";
+}
+
+constexpr const char *kCpuLegend =
+    "CPU: user + system time per unit of work, the median of the rounds, counted alike on both "
+    "sides:\n"
+    "  prog = vela or the raw program, every thread; kids = the programs it started and "
+    "waited for;\n"
+    "  zuz, syslogd = the application and the log daemon, for the work each side sends "
+    "them;\n"
+    "  thread = the benchmark's thread (Google Benchmark's CPU time).\n";
+
+double quotient(double shell, double baseline) {
+    if (std::isnan(shell) || std::isnan(baseline) || baseline == 0) return NAN;
+    return shell / baseline;
+}
+
 }  // namespace
 
 double ratioOf(const Figure &f) {
-    if (std::isnan(f.shell) || std::isnan(f.baseline) || f.baseline == 0) return NAN;
-    return f.shell / f.baseline;
+    return quotient(f.shell, f.baseline);
+}
+
+double cpuRatioOf(const Figure &f) {
+    return quotient(f.cpu.shell, f.cpu.baseline);
 }
 
 Verdict verdictOf(const Figure &f) {
+    if (f.target == "skipped") return Verdict::Skipped;
     if (std::isnan(f.shell)) return Verdict::Failed;
     std::string subject, op;
     double bound = 0;
@@ -95,6 +147,14 @@ Verdict verdictOf(const Figure &f) {
     return met ? Verdict::Met : Verdict::Missed;
 }
 
+bool allTargetsMet(const std::vector<Figure> &figures) {
+    for (const Figure &f : figures) {
+        const Verdict v = verdictOf(f);
+        if (v == Verdict::Missed || v == Verdict::Failed) return false;
+    }
+    return true;
+}
+
 bool idLess(const std::string &a, const std::string &b) {
     const long na = std::strtol(a.c_str(), nullptr, 10);
     const long nb = std::strtol(b.c_str(), nullptr, 10);
@@ -102,20 +162,40 @@ bool idLess(const std::string &a, const std::string &b) {
     return a < b;
 }
 
+bool figureLess(const Figure &a, const Figure &b) {
+    const bool aHost = a.build == "host", bHost = b.build == "host";
+    if (aHost != bHost) return aHost;
+    if (a.build != b.build) return a.build < b.build;
+    return idLess(a.id, b.id);
+}
+
 void printTable(std::ostream &out, const std::vector<Figure> &figures) {
-    size_t whatWidth = 4;
-    for (const Figure &f : figures)
-        whatWidth = std::max(whatWidth, f.what.size());
-    out << pad("#", 4) << pad("what", whatWidth + 2) << pad("unit", 12) << pad("vela", 10, true)
-        << pad("raw", 10, true) << pad("ratio", 8, true) << "  " << pad("target", 10)
-        << "verdict\n";
+    std::string cells[kColumnCount];
+    for (size_t i = 0; i < kColumnCount; ++i)
+        cells[i] = kColumns[i].title;
+    printRow(out, cells);
+    const std::string *build = nullptr;
     for (const Figure &f : figures) {
-        const double ratio = ratioOf(f);
-        out << pad(f.id, 4) << pad(f.what, whatWidth + 2) << pad(f.unit, 12)
-            << pad(formatNumber(f.shell), 10, true) << pad(formatNumber(f.baseline), 10, true)
-            << pad(std::isnan(ratio) ? "-" : formatNumber(ratio) + "x", 8, true) << "  "
-            << pad(targetText(f.target), 10) << verdictText(verdictOf(f)) << "\n";
+        if (build == nullptr || *build != f.build) out << "[" << f.build << " build]\n";
+        build = &f.build;
+        const std::string row[kColumnCount] = {f.id,
+                                               f.unit,
+                                               formatNumber(f.shell),
+                                               formatNumber(f.baseline),
+                                               ratioText(ratioOf(f)),
+                                               targetText(f.target),
+                                               verdictText(verdictOf(f)),
+                                               "|",
+                                               textOrDash(f.cpu.unit),
+                                               formatNumber(f.cpu.shell),
+                                               formatNumber(f.cpu.baseline),
+                                               ratioText(cpuRatioOf(f)),
+                                               textOrDash(f.cpu.counted),
+                                               "|",
+                                               f.what};
+        printRow(out, row);
     }
+    out << kCpuLegend;
 }
 
 std::string jsonString(const std::string &text) {
@@ -139,11 +219,17 @@ void writeJson(std::ostream &out, const std::vector<Figure> &figures, const std:
     out << "{\n  \"machine\": " << jsonString(machine) << ",\n  \"figures\": [";
     for (size_t i = 0; i < figures.size(); ++i) {
         const Figure &f = figures[i];
-        out << (i == 0 ? "\n" : ",\n") << "    {\"id\": " << jsonString(f.id)
-            << ", \"what\": " << jsonString(f.what) << ", \"unit\": " << jsonString(f.unit)
-            << ", \"vela\": " << jsonNumber(f.shell) << ", \"raw\": " << jsonNumber(f.baseline)
-            << ", \"ratio\": " << jsonNumber(ratioOf(f)) << ", \"target\": " << jsonString(f.target)
+        out << (i == 0 ? "\n" : ",\n") << "    {\"build\": " << jsonString(f.build)
+            << ", \"id\": " << jsonString(f.id) << ", \"what\": " << jsonString(f.what)
+            << ", \"unit\": " << jsonString(f.unit) << ", \"vela\": " << jsonNumber(f.shell)
+            << ", \"raw\": " << jsonNumber(f.baseline) << ", \"ratio\": " << jsonNumber(ratioOf(f))
+            << ", \"target\": " << jsonString(f.target)
             << ", \"verdict\": " << jsonString(verdictText(verdictOf(f)))
+            << ", \"cpu_unit\": " << jsonString(f.cpu.unit)
+            << ", \"vela_cpu\": " << jsonNumber(f.cpu.shell)
+            << ", \"raw_cpu\": " << jsonNumber(f.cpu.baseline)
+            << ", \"cpu_ratio\": " << jsonNumber(cpuRatioOf(f))
+            << ", \"cpu_counted\": " << jsonString(f.cpu.counted)
             << ", \"note\": " << jsonString(f.note) << "}";
     }
     out << "\n  ]\n}\n";

@@ -10,20 +10,27 @@
 
 namespace vela::bench {
 
-enum class Verdict { Met, Missed, Reported, Failed };
+enum class Verdict { Met, Missed, Reported, Skipped, Failed };
 
 // shell / baseline, or NaN when either is missing.
 double ratioOf(const Figure &figure);
+// The same for the CPU time per unit.
+double cpuRatioOf(const Figure &figure);
 // Judges the figure by its target ("ratio<=X", "ratio>=X", "value<=X", "value==X",
-// "report"); a value==X target is met within 0.005, so allocation counts below one per 200
-// lines read as none. An unknown target reports.
+// "report", "skipped"); a value==X target is met within 0.005, so allocation counts below
+// one per 200 lines read as none. An unknown target reports.
 Verdict verdictOf(const Figure &figure);
+// True when no figure failed or missed its target; skipped ones count as neither.
+bool allTargetsMet(const std::vector<Figure> &figures);
 // "1a" < "1b" < "2a" < "10a": by the leading number, then by the rest.
 bool idLess(const std::string &a, const std::string &b);
+// The report's order: the host build's rows first, then each other build's, each by id.
+bool figureLess(const Figure &a, const Figure &b);
 
-// The table, one row per figure, in the given order.
+// The table, one row per figure, in the given order, a heading before each build's rows,
+// and what the CPU columns count.
 void printTable(std::ostream &out, const std::vector<Figure> &figures);
-// The JSON document: machine, then every figure with ratio and verdict.
+// The JSON document: machine, then every figure with its ratios and verdict.
 void writeJson(std::ostream &out, const std::vector<Figure> &figures, const std::string &machine);
 // Text as a JSON string literal, quotes included.
 std::string jsonString(const std::string &text);

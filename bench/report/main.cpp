@@ -32,11 +32,13 @@ int main(int argc, char **argv) {
     }
     int skipped = 0;
     std::vector<Figure> figures = readFigures(results, &skipped);
-    std::stable_sort(figures.begin(), figures.end(),
-                     [](const Figure &a, const Figure &b) { return idLess(a.id, b.id); });
+    std::stable_sort(figures.begin(), figures.end(), figureLess);
     printTable(std::cout, figures);
-    for (const Figure &f : figures)
-        if (verdictOf(f) == Verdict::Failed) std::cout << f.id << ": " << f.note << "\n";
+    for (const Figure &f : figures) {
+        const Verdict v = verdictOf(f);
+        if (v == Verdict::Failed || v == Verdict::Skipped)
+            std::cout << f.id << ": " << f.note << "\n";
+    }
     if (skipped > 0) std::cout << skipped << " unreadable line(s) in " << results << "\n";
     if (!json.empty()) {
         std::ofstream out(json);
@@ -46,10 +48,5 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    bool allMet = true;
-    for (const Figure &f : figures) {
-        Verdict v = verdictOf(f);
-        allMet = allMet && (v == Verdict::Met || v == Verdict::Reported);
-    }
-    return allMet ? 0 : 1;
+    return allTargetsMet(figures) ? 0 : 1;
 }
