@@ -17,10 +17,10 @@ bool TerminalOutput::create_mutex() {
     return pthread_mutex_init(&mutex_, nullptr) == 0;
 }
 
-bool TerminalOutput::create_buffer() {
+bool TerminalOutput::create_buffer(int fd) {
     buffer_ = shell_io_create();
     if (buffer_ == nullptr) return false;
-    shell_io_bind_fd(buffer_, 1);
+    shell_io_bind_fd(buffer_, fd);
     return true;
 }
 

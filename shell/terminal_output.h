@@ -18,7 +18,7 @@ class TerminalOutput {
   public:
     // Start-up, main thread, in this order; each false on failure.
     bool create_mutex();
-    bool create_buffer();  // bound to descriptor 1
+    bool create_buffer(int fd = 1);  // written to fd (the terminal)
     // Writes every line end of background text as CR LF. Start-up only.
     void insert_cr();
 

@@ -27,10 +27,11 @@
 #include "Figure.h"
 #include "RawLink.h"
 #include "alloc_counter.h"
+#include "api_event_reader.h"
 #include "cle.h"
 #include "libxcom.h"
-#include "listener.h"
 #include "log_monitor.h"
+#include "sender_filter.h"
 #include "session.h"
 #include "shell_io.h"
 
@@ -95,18 +96,24 @@ double flush(const Counts &counts, bool cr) {
     });
 }
 
-// ---- the shell's background writers, which print into stdout_shio
+// ---- the shell's background writers, which print into the session's buffered output
 
-// Binds stdout_shio to a pipe whose reader counts the lines that reach it.
+// The session of this process, never destroyed (its threads are never joined).
+Session &theSession() {
+    static Session *session = new Session();
+    return *session;
+}
+
+// Writes the session's buffered output to a pipe whose reader counts the lines that
+// reach it.
 class Terminal {
   public:
-    Terminal() {
+    explicit Terminal(Session &session) {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) std::abort();
         readEnd_ = fds[0];
-        pthread_mutex_init(&async_stdout_mut, nullptr);
-        stdout_shio = shell_io_create();
-        shell_io_bind_fd(stdout_shio, fds[1]);
+        session.output.create_mutex();
+        session.output.create_buffer(fds[1]);
         std::thread([this] { drain(); }).detach();
     }
     // Waits until lines lines have arrived in all; false after 60 seconds.
@@ -149,33 +156,45 @@ double throughWriter(const Counts &counts, Terminal &terminal, const std::string
     return static_cast<double>(after - before) / static_cast<double>(measured.size());
 }
 
+// A session named after a terminal of its own, as start-up would set it up.
+Session &benchSession(SessionType type) {
+    Session &session = theSession();
+    snprintf(session.config.tty_name, sizeof session.config.tty_name, "/dev/pts/bench%d",
+             static_cast<int>(getpid()));
+    session.config.type = type;
+    session.config.mirrored = type != SessionType::kTelnet;
+    session.log.start(session.config.tty_name, session.config.mirrored);
+    return session;
+}
+
 double eventReader(const Counts &counts, bool mirrored) {
-    snprintf(tty_name, sizeof tty_name, "/dev/pts/bench%d", static_cast<int>(getpid()));
-    snprintf(session_type, sizeof session_type, "%s", mirrored ? "api" : "telnet");
-    gbPrintToSysLog = mirrored ? 1 : 0;
-    Terminal terminal;
+    Session &session = benchSession(mirrored ? SessionType::kApi : SessionType::kTelnet);
+    Terminal terminal(session);
     const std::string path = "/tmp/bench-alloc-events-" + std::to_string(getpid());
-    api_async_event_fd.store(raw::bindDatagram(path.c_str()));
-    pthread_t reader;
-    if (api_async_event_fd.load() < 0 ||
-        pthread_create(&reader, nullptr, apiAsyncEventReaderThread, nullptr) != 0)
+    int fd = raw::bindDatagram(path.c_str());
+    if (fd < 0 || !enable_sender_credentials(fd) ||
+        !start_api_event_reader(fd, session.output, session.link, session.log))
         return -1;
     return throughWriter(counts, terminal, path, 50, "event");
 }
 
 double logMonitor(const Counts &counts) {
-    snprintf(tty_name, sizeof tty_name, "/dev/pts/bench%d", static_cast<int>(getpid()));
-    authenticated.store(1);
-    Terminal terminal;
-    clear_log_filters();
+    Session &session = benchSession(SessionType::kTelnet);
+    session.authenticated.store(true);
+    Terminal terminal(session);
+    {
+        OutputGuard guard(session.output);
+        session.monitor.clear_filters(guard);
+    }
     const char *show[] = {"show",    "add",      "sip:",  "h323:", "video:", "audio:",
                           "camera:", "network:", "dhcp:", "ntp:",  "web:",   "zuz:"};
     const char *cull[] = {"cull",   "add",   "keepalive", "heartbeat", "debug-noise", "poll:",
                           "stats:", "snmp:", "upnp:",     "mdns:",     "lldp:",       "watchdog"};
-    log_show_cmd(12, const_cast<char **>(show));
-    log_cull_cmd(12, const_cast<char **>(cull));
-    pthread_t reader;
-    if (pthread_create(&reader, nullptr, logReaderThread, nullptr) != 0) return -1;
+    LoopState loop;
+    CommandContext context{session, loop};
+    log_show_cmd(context, 12, const_cast<char **>(show));
+    log_cull_cmd(context, 12, const_cast<char **>(cull));
+    if (!start_log_monitor(session)) return -1;
     const std::string path =
         std::string("/tmp/sysloglisteners/velabench") + std::to_string(getpid());
     return throughWriter(counts, terminal, path, 100, "2026-12-05 19:53:21 info zuz: call status");
@@ -191,9 +210,9 @@ double editor(const Counts &counts) {
         return -1;
     int slave = open(name, O_RDWR | O_NOCTTY);
     if (slave < 0 || dup2(slave, 0) < 0 || dup2(slave, 1) < 0) return -1;
-    pthread_mutex_init(&async_stdout_mut, nullptr);
-    cle_register_sync_callbacks(cle_lock_unlock_op);
-    cle_register_inline_callback(cle_inline_state_tracker);
+    Session &session = theSession();
+    session.output.create_mutex();
+    register_editor_callbacks(session.output);
     if (cle_init(0) != 0) return -1;
 
     static std::string typed;  // read by the typing thread until the process ends

@@ -27,7 +27,6 @@
 #include "cle.h"
 #include "command_parsing.h"
 #include "libxcom.h"
-#include "listener.h"
 #include "log_monitor.h"
 #include "session.h"
 #include "shell_io.h"
@@ -35,6 +34,23 @@
 namespace {
 
 using namespace vela::bench;
+
+// The shell's objects as a session holds them; the filters are set through commands.
+Session &session() {
+    static Session *the_session = [] {
+        static Session s;
+        s.output.create_mutex();
+        return &s;
+    }();
+    return *the_session;
+}
+LoopState g_loop;
+
+using Handler = void (*)(CommandContext &, int, char **);
+void run(Handler handler, int argc, const char **argv) {
+    CommandContext context{session(), g_loop};
+    handler(context, argc, const_cast<char **>(argv));
+}
 
 constexpr size_t kHeldLine = 16;
 constexpr size_t kPastedLine = 99;
@@ -103,19 +119,22 @@ void BM_tokenizeString(benchmark::State &state) {
 BENCHMARK(BM_tokenizeString)->UseRealTime();
 
 void setFilters(bool filters, bool layout) {
-    clear_log_filters();
+    {
+        OutputGuard guard(session().output);
+        session().monitor.clear_filters(guard);
+    }
     if (filters) {
         const char *show[] = {"show",    "add",      "sip:",  "h323:", "video:", "audio:",
                               "camera:", "network:", "dhcp:", "ntp:",  "web:",   "zuz:"};
         const char *cull[] = {"cull",        "add",   "keepalive", "heartbeat",
                               "debug-noise", "poll:", "stats:",    "snmp:",
                               "upnp:",       "mdns:", "lldp:",     "watchdog"};
-        log_show_cmd(12, const_cast<char **>(show));
-        log_cull_cmd(12, const_cast<char **>(cull));
+        run(log_show_cmd, 12, show);
+        run(log_cull_cmd, 12, cull);
     }
     const char *all[] = {"format", "date", "time", "level"};
     const char *some[] = {"format", "time", "level"};
-    log_format_cmd(layout ? 3 : 4, const_cast<char **>(layout ? some : all));
+    run(log_format_cmd, layout ? 3 : 4, layout ? some : all);
 }
 
 void BM_format_log_line(benchmark::State &state) {
@@ -123,8 +142,11 @@ void BM_format_log_line(benchmark::State &state) {
     const char *line =
         "2026-12-05 19:53:21 info zuz: call status 0000042 changed on /dev/pts/3 abcdefghijkl";
     char out[1025];
-    for (auto _ : state)
-        benchmark::DoNotOptimize(format_log_line(line, out, sizeof out));
+    for (auto _ : state) {
+        // The monitor holds the output lock around each line, as here.
+        OutputGuard guard(session().output);
+        benchmark::DoNotOptimize(session().monitor.format_line(guard, line, out, sizeof out));
+    }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
     setFilters(false, false);
 }
@@ -146,8 +168,7 @@ void BM_cle_get_command_line(benchmark::State &state) {
     std::fflush(stdout);
     dup2(slave, 0);
     dup2(slave, 1);
-    cle_register_sync_callbacks(cle_lock_unlock_op);
-    cle_register_inline_callback(cle_inline_state_tracker);
+    register_editor_callbacks(session().output);
     cle_init(0);
     std::thread echo([master] {
         char buffer[65536];
@@ -278,7 +299,6 @@ int main(int argc, char **argv) {
         std::fputs("usage: vela_bench_hot --results FILE [benchmark options]\n", stderr);
         return 2;
     }
-    pthread_mutex_init(&async_stdout_mut, nullptr);  // the filter commands take it
     FigureReporter reporter(results);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
