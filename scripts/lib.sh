@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared steps of the build scripts: packages, build variants, test runs.
 
 # Installs the Debian packages that are missing; as a normal user, prints the command.

@@ -74,7 +74,9 @@ void write_with_cr(ShellIOT &shio, const char *text, size_t len) {
     }
 }
 
-void rewind_collection(ShellIOT &shio) { fseek(shio.stream, 0, SEEK_SET); }
+void rewind_collection(ShellIOT &shio) {
+    fseek(shio.stream, 0, SEEK_SET);
+}
 
 int flush_stream_retrying(ShellIOT &shio) {
     int rc;
@@ -106,7 +108,8 @@ struct ShellIOFree {
 extern "C" {
 
 ShellIOT *shell_io_create(void) {
-    std::unique_ptr<ShellIOT, ShellIOFree> shio(static_cast<ShellIOT *>(calloc(1, sizeof(ShellIOT))));
+    std::unique_ptr<ShellIOT, ShellIOFree> shio(
+        static_cast<ShellIOT *>(calloc(1, sizeof(ShellIOT))));
     if (!shio) return nullptr;
     shio->fd = -1;
     shio->stream = open_memstream(&shio->stream_buffer, &shio->stream_size);

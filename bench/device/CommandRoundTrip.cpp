@@ -82,9 +82,9 @@ void runCommandRoundTrip(const Context &ctx) {
         const bool api = std::string(mode.session) == "api";
         if (std::string(running) != mode.session) {
             shell = startShell(ctx, mode.session);
-            raw = startRaw(ctx, "raw_command_echo",
-                           api ? std::vector<std::string>{"E: ", "--log"}
-                               : std::vector<std::string>{"C: "});
+            raw = startRaw(
+                ctx, "raw_command_echo",
+                api ? std::vector<std::string>{"E: ", "--log"} : std::vector<std::string>{"C: "});
             running = mode.session;
         }
         const CpuMeter meter(api ? std::vector<std::string>{"zuz", "syslogd"}
@@ -94,7 +94,12 @@ void runCommandRoundTrip(const Context &ctx) {
         SideBySide r = alternate(
             ctx.rounds, false, [&] { return shellTypist.run(perRound, meter); },
             [&] { return rawTypist.run(perRound, meter); });
-        Figure f{mode.id, mode.what, "us/command", kNone, kNone, "ratio<=1.3",
+        Figure f{mode.id,
+                 mode.what,
+                 "us/command",
+                 kNone,
+                 kNone,
+                 "ratio<=1.3",
                  std::to_string(perRound * ctx.rounds) + " commands of 20 characters; " +
                      roundsNote(r, ctx.rounds)};
         setSides(f, r, "us/command", meter.counted());

@@ -49,7 +49,12 @@ std::string apiListener(const PtyProgram &shell) {
 // The figure of a side-by-side run of count lines per round.
 Figure linesFigure(const char *id, const char *what, size_t perRound, const Context &ctx,
                    const SideBySide &r, const CpuMeter &meter, const std::string &more = "") {
-    Figure f{id, what, "lines/s", kNone, kNone, "ratio>=0.8",
+    Figure f{id,
+             what,
+             "lines/s",
+             kNone,
+             kNone,
+             "ratio>=0.8",
              std::to_string(perRound * static_cast<size_t>(ctx.rounds)) +
                  " lines, one datagram each; " + roundsNote(r, ctx.rounds) + more};
     setSides(f, r, "us/line", meter.counted());

@@ -117,7 +117,12 @@ void runPasteImport(const Context &ctx) {
     };
     for (const Row &row : rows) {
         const SideBySide r{shellRounds, summarize(row.baseline, true)};
-        Figure f{row.id, row.what, "MB/s", kNone, kNone, row.target,
+        Figure f{row.id,
+                 row.what,
+                 "MB/s",
+                 kNone,
+                 kNone,
+                 row.target,
                  note + "; " + row.how + "; " + roundsNote(r, rounds)};
         setSides(f, r, "ms/MB", meter.counted());
         ctx.record(f);

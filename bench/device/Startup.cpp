@@ -59,10 +59,14 @@ void runStartup(const Context &ctx) {
     ctx.record({"8a", "start-up, telnet session: exec to the registration notice", "ms",
                 median(shellRegistered) * 1e3, median(rawRegistered) * 1e3, "ratio<=1.3", note,
                 seeRow("8b")});
-    ctx.record({"8b", "start-up, telnet session: exec to the first prompt", "ms",
-                median(shellPrompt) * 1e3, median(rawPrompt) * 1e3, "ratio<=1.3", note,
-                {"ms/start", median(shellCpu) * 1e3, median(rawCpu) * 1e3,
-                 meter.counted("kids")}});
+    ctx.record({"8b",
+                "start-up, telnet session: exec to the first prompt",
+                "ms",
+                median(shellPrompt) * 1e3,
+                median(rawPrompt) * 1e3,
+                "ratio<=1.3",
+                note,
+                {"ms/start", median(shellCpu) * 1e3, median(rawCpu) * 1e3, meter.counted("kids")}});
 }
 
 }  // namespace vela::bench

@@ -16,14 +16,14 @@ extern "C" {
 #endif
 
 typedef struct _ShellIO {
-    int add_cr;            /* non-zero: every line end is written as CR LF */
-    int fd;                /* descriptor a flush writes to; -1 while unbound */
-    size_t getline_size;   /* capacity of getline_buffer */
-    size_t stream_size;    /* bytes collected, as published by the stream's last flush */
-    char *getline_buffer;  /* reused scratch buffer of the flush */
-    char *stream_buffer;   /* the collected text, maintained by the stream */
+    int add_cr;             /* non-zero: every line end is written as CR LF */
+    int fd;                 /* descriptor a flush writes to; -1 while unbound */
+    size_t getline_size;    /* capacity of getline_buffer */
+    size_t stream_size;     /* bytes collected, as published by the stream's last flush */
+    char *getline_buffer;   /* reused scratch buffer of the flush */
+    char *stream_buffer;    /* the collected text, maintained by the stream */
     pthread_mutex_t io_mut; /* carried for callers; no operation here takes it */
-    FILE *stream;          /* in-memory stream over stream_buffer/stream_size */
+    FILE *stream;           /* in-memory stream over stream_buffer/stream_size */
 } ShellIOT;
 
 /* A new unbound object without CR insertion; the caller owns it (shell_io_destroy).

@@ -18,12 +18,18 @@ std::atomic<std::size_t> g_allocations{0};  // lock-free; bumped by every thread
 
 namespace test_support {
 
-std::size_t allocation_count() { return g_allocations.load(std::memory_order_relaxed); }
+std::size_t allocation_count() {
+    return g_allocations.load(std::memory_order_relaxed);
+}
 
 #ifdef ALLOC_COUNTER_DISABLED
-bool alloc_counting_available() { return false; }
+bool alloc_counting_available() {
+    return false;
+}
 #else
-bool alloc_counting_available() { return true; }
+bool alloc_counting_available() {
+    return true;
+}
 #endif
 
 }  // namespace test_support
@@ -61,6 +67,8 @@ int posix_memalign(void **out, std::size_t alignment, std::size_t size) {
     *out = p;
     return 0;
 }
-void free(void *p) { __libc_free(p); }
+void free(void *p) {
+    __libc_free(p);
+}
 }
 #endif
