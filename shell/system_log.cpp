@@ -17,6 +17,7 @@ constexpr int kRecordPriority = LOG_UUCP | LOG_NOTICE;  // 69
 constexpr size_t kFieldRoom = 127;
 // Room for the longest line the application can send, with the record's own fields.
 constexpr size_t kRecordRoom = XCOM_MAX_LINE + 256;
+static_assert(kRecordRoom > kFieldRoom);
 // Room for a record's prefix with a session name (cut to kFieldRoom later).
 constexpr size_t kPrefixRoom = 160;
 
@@ -29,16 +30,9 @@ size_t append_cut(char *out, size_t out_room, const char *text, size_t room) {
     return len;
 }
 
-// prefix + formatted text + suffix, the fixed fields cut to kFieldRoom characters.
 void write_record(const char *prefix, const char *fmt, va_list args, const char *suffix) {
     char record[kRecordRoom];
-    size_t used = append_cut(record, sizeof record, prefix, kFieldRoom);
-    size_t field_room_left = kFieldRoom - used;
-    int n = vsnprintf(record + used, sizeof record - used, fmt, args);
-    if (n < 0) n = 0;
-    used += static_cast<size_t>(n) < sizeof record - used ? static_cast<size_t>(n)
-                                                          : sizeof record - used - 1;
-    append_cut(record + used, sizeof record - used, suffix, field_room_left);
+    format_record(record, sizeof record, prefix, fmt, args, suffix);
     syslog(kRecordPriority, "%s", record);
 }
 
@@ -50,6 +44,16 @@ void write_security_record(const SessionLog &log, const char *fmt, va_list args,
 }
 
 }  // namespace
+
+void format_record(char *record, size_t room, const char *prefix, const char *fmt, va_list args,
+                   const char *suffix) {
+    size_t used = append_cut(record, room, prefix, kFieldRoom);
+    size_t field_room_left = kFieldRoom - used;
+    int n = vsnprintf(record + used, room - used, fmt, args);
+    if (n < 0) n = 0;
+    used += static_cast<size_t>(n) < room - used ? static_cast<size_t>(n) : room - used - 1;
+    append_cut(record + used, room - used, suffix, field_room_left);
+}
 
 void SessionLog::start(const char *tty_name, bool mirrored) {
     mirrored_ = mirrored;

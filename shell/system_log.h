@@ -7,6 +7,9 @@
 // count and the user name are inserted as plain text.
 #pragma once
 
+#include <stdarg.h>
+#include <stddef.h>
+
 #include <atomic>
 
 class SessionLog {
@@ -37,3 +40,8 @@ int print_security_log(const SessionLog &log, const char *user, const char *fmt,
 // Writes "SECURITY: <session>:<text>", about the session rather than its user. Always 0.
 int print_security_event(const SessionLog &log, const char *fmt, ...)
     __attribute__((format(printf, 2, 3)));
+
+// The text of a record: prefix, the formatted text, suffix, cut to room bytes; the
+// prefix and the suffix together stay within 127 characters. Pure; any thread.
+void format_record(char *record, size_t room, const char *prefix, const char *fmt, va_list args,
+                   const char *suffix) __attribute__((format(printf, 4, 0)));

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "fake_application.h"
 #include "system_log.h"
-#include "test_support.h"
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
@@ -23,23 +23,15 @@ class Link : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(link.create_reply_semaphore() && link.create_ready_semaphore());
-        ASSERT_TRUE(link.connect("127.0.0.1", server.port));
-        app = server.accept_one();
-        ASSERT_TRUE(app.valid());
+        ASSERT_TRUE(link.connect("127.0.0.1", app.port()));
+        ASSERT_TRUE(app.accept());
     }
     void TearDown() override {
         if (!held) link.release();
     }
 
-    // The application's side: sends bytes, reads the next line the shell sent.
-    void send(const std::string &bytes) { xcom_test::send_all(app.get(), bytes); }
-    std::string received() {
-        std::string line;
-        char c;
-        while (recv(app.get(), &c, 1, 0) == 1 && c != '\n')
-            line += c;
-        return line;
-    }
+    void send(const std::string &bytes) { app.send(bytes); }
+    std::string received() { return app.received(); }
     // The reply code of a reply line that is already on its way; what it printed.
     int reply(const std::string &line, std::string *printed) {
         send(line + "\n");
@@ -50,8 +42,7 @@ class Link : public ::testing::Test {
     }
     SessionLog log;
     AppLink link{log};
-    xcom_test::Loopback server;
-    vela::UniqueFd app;
+    shell_test::FakeApplication app;
     bool held = false;  // the termination thread's hold: the link stays as it is
 };
 
@@ -115,7 +106,7 @@ TEST_F(Link, AnEmptyReplyReadsAsAClosedSessionWhileTheLinkStaysUp) {
 // then nothing can be answered any more, and nothing more is sent.
 TEST_F(Link, TheEndOfTheLinkComesAfterTheRepliesBeforeIt) {
     send("R: 4\n");
-    app.reset();
+    app.close();
     std::string printed;
     CaptureStdout();
     EXPECT_EQ(link.await_reply(), 4);

@@ -1,0 +1,188 @@
+// The local commands and their dispatcher, with a fake application on the link: what
+// each line prints, what it sends and what it changes.
+#include "commands.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cle.h"
+#include "command_loop.h"
+#include "fake_application.h"
+#include "session.h"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+const std::string kNeedsMore = "error: command needs more parameters to execute successfully\r\n";
+const std::string kIllegal = "error: command has illegal parameter(s)\r\n";
+
+class Commands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(session.output.create_mutex());
+        ASSERT_TRUE(session.link.create_reply_semaphore() && session.link.create_ready_semaphore());
+        ASSERT_TRUE(session.link.connect("127.0.0.1", app.port()));
+        ASSERT_TRUE(app.accept());
+        session.link.report_negative_replies();
+    }
+    void TearDown() override { session.link.release(); }
+
+    struct Outcome {
+        bool handled;
+        std::string printed, sent;  // sent: the lines the application got, "|"-terminated
+    };
+    // Runs line as the loop would offer it; replies are on their way beforehand.
+    Outcome run(const std::string &line, int replies = 0) {
+        for (int i = 0; i < replies; ++i)
+            app.send("R: 0\n");
+        CommandContext context{session, loop};
+        CaptureStdout();
+        const bool handled = process_command(context, line.c_str());
+        Outcome outcome{handled, GetCapturedStdout(), ""};
+        for (int i = 0; i < replies; ++i)
+            outcome.sent += app.received() + "|";
+        return outcome;
+    }
+
+    Session session;
+    LoopState loop;
+    shell_test::FakeApplication app;
+};
+
+struct Case {
+    const char *line;
+    int replies;  // lines sent, each answered
+    bool handled;
+    std::string printed, sent;
+};
+
+void check(const Case &c, bool handled, const std::string &printed, const std::string &sent) {
+    EXPECT_EQ(handled, c.handled) << c.line;
+    EXPECT_EQ(printed, c.printed) << c.line;
+    EXPECT_EQ(sent, c.sent) << c.line;
+}
+
+TEST_F(Commands, WhatEachLinePrintsAndSends) {
+    const Case cases[] = {
+        {"version", 0, false, "", ""},
+        {"# a comment", 0, true, "", ""},
+        {"say \"x\\", 0, true, "Invalid command\r\n", ""},
+        {"test a \"b c\"", 0, true, "argc=3\r\nargv[0]=test\r\nargv[1]=a\r\nargv[2]=b c\r\n", ""},
+        {"shell", 0, true, "error: command not found\r\n", ""},
+        {"crashreport enable", 0, true, "error: command not found\r\n", ""},  // a release build
+        {"session", 0, true, kNeedsMore, ""},
+        {"session list", 0, true, kIllegal, ""},
+        {"session name", 0, true, kNeedsMore, ""},
+        {"session name a b", 0, true, kIllegal, ""},
+        {"session find kitchen", 1, true, "", "N: find kitchen|"},
+        {"api", 0, true, "", ""},
+        {"api version  now", 1, true, "", "E: version now|"},
+        {"api setpassword u r old new", 1, true, "", "E: setpassword u r 6f6c64 6e6577|"},
+        {"sys status", 1, true, "", "D: status|"},
+        {"kbox \"two words\"", 1, true, "", "D: two words|"},
+        {"sys", 0, true, "", ""},
+        {"setenv", 0, true, kNeedsMore, ""},
+        {"setenv a b c", 0, true, kIllegal, ""},
+        {"setenv \"\"", 0, true, kIllegal, ""},
+        {"setenv a \"\"", 0, true, kIllegal, ""},
+        {"cmdecho", 0, true, kNeedsMore, ""},
+        {"cmdecho maybe", 0, true, "error: command has illegal parameters\r\n", ""},
+        {"cmdecho on off", 0, true, "error: command has illegal parameters\r\n", ""},
+        {"log", 0, true, "valid log commands: format show cull\r\n", ""},
+        {"log nothing", 0, true, "", ""},
+    };
+    for (const Case &c : cases) {
+        const Outcome o = run(c.line, c.replies);
+        check(c, o.handled, o.printed, o.sent);
+    }
+    // A secret too long once encoded is never sent cut.
+    const Outcome o = run("sys setpassword a b c " + std::string(250, 's'));
+    EXPECT_EQ(o.printed, "error: command too long once its secrets are encoded; not sent\r\n");
+    EXPECT_EQ(app.pending(), "");
+}
+
+TEST_F(Commands, SettingsOfTheLoop) {
+    EXPECT_EQ(run("cmdecho off").printed, "cmdecho off\r\n");
+    EXPECT_FALSE(loop.echo);
+    EXPECT_EQ(run("cmdecho on").printed, "cmdecho on\r\n");
+    EXPECT_TRUE(loop.echo);
+    EXPECT_EQ(run("prompt").printed, "prompt disabled\r\n");
+    EXPECT_EQ(run("prompt").printed, "prompt enabled\r\n");
+    EXPECT_EQ(run("prompt off").printed, "prompt disabled\r\n");
+    EXPECT_EQ(run("prompt ON").printed, "prompt enabled\r\n");
+    EXPECT_FALSE(loop.end_now);
+    run("exit now");
+    EXPECT_TRUE(loop.end_now);
+}
+
+// In the sticky modes only the commands of every mode stay local.
+TEST_F(Commands, StickyModesLeaveOnlySomeCommandsLocal) {
+    EXPECT_EQ(run("apicmds").printed, "Entering sticky customer api commands *ONLY* mode...\r\n");
+    EXPECT_EQ(loop.mode, CommandMode::kCustomerApi);
+    for (const char *line : {"test", "api x", "log", "show", "cull", "prompt", "sys x", "kbox x",
+                             "crashreport", "apicmds", "devcmds"})
+        EXPECT_FALSE(run(line).handled) << line;
+    for (const char *line :
+         {"shell", "cmdecho", "hist", "history", "repeat", "session", "setenv", "!"})
+        EXPECT_TRUE(run(line).handled) << line;
+    loop.mode = CommandMode::kNormal;
+    EXPECT_EQ(run("devcmds").printed, "Entering sticky internal commands *ONLY* mode...\r\n");
+    EXPECT_EQ(loop.mode, CommandMode::kInternal);
+    EXPECT_FALSE(run("test").handled);
+}
+
+TEST_F(Commands, HistoryAndRepeat) {
+    cle_history_add("version");
+    cle_history_add("status");
+    cle_history_add("repeat 1");  // the loop records the line before running it
+    EXPECT_EQ(run("history").printed,
+              "command history:\r\n 1  version\r\n 2  status\r\n 3  repeat 1\r\n"
+              "3 commands (only the last 64 shown)\r\nhistory success\r\n");
+    loop.mode = CommandMode::kCustomerApi;
+    const Outcome repeated = run("repeat 1", 1);
+    EXPECT_EQ(repeated.sent, "E: version|") << "sent as the mode frames it";
+    EXPECT_STREQ(cle_history(2), "version") << "the repeat's own entry is replaced";
+    const std::pair<const char *, std::string> refused[] = {
+        {"repeat", kIllegal},
+        {"repeat 1 2", kIllegal},
+        {"repeat 0", "error: value out of range. valid range 1..64\r\n"},
+        {"repeat 65", "error: value out of range. valid range 1..64\r\n"},
+        {"repeat 8", "error: invalid command history reference\r\n"},  // itself, the newest
+        {"! 10", "error: invalid command history reference\r\n"},
+    };
+    for (const auto &[line, printed] : refused) {
+        cle_history_add(line);
+        EXPECT_EQ(run(line).printed, printed) << line;
+    }
+    EXPECT_EQ(run("repeat 4294967297", 1).sent, "E: version|") << "read as 1 in 32 bits";
+    for (int i = 0; i < 70; ++i)
+        cle_history_add("filler");
+    EXPECT_EQ(run("! 64", 1).sent, "E: filler|") << "a full ring: the newest slot is valid";
+}
+
+TEST(LoopHelpers, LinesAreTrimmedAndBangGetsItsBlank) {
+    const std::pair<const char *, const char *> trimmed[] = {
+        {"  version\t\r", "version"}, {"\x01\x1f a b \x20", "a b"}, {"   ", ""},
+        {"a\x7f", "a\x7f"},           {"\xff x", "\xff x"},
+    };
+    for (const auto &[in, out] : trimmed) {
+        char line[32];
+        snprintf(line, sizeof line, "%s", in);
+        clean_line(line);
+        EXPECT_STREQ(line, out);
+    }
+    const std::pair<const char *, const char *> bangs[] = {
+        {"!3", "! 3"}, {"!", "!"}, {"! 3", "!  3"}, {"a!3", "a!3"}, {"!ab", "! ab"},
+    };
+    for (const auto &[in, out] : bangs) {
+        char line[32];
+        snprintf(line, sizeof line, "%s", in);
+        preprocess_legacy_bang_input_cmd(line);
+        EXPECT_STREQ(line, out);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+// The terminal output shared with the editor: background text waits while the user
+// types, bursts are written in few writes, and the editor's callbacks hold the lock.
+#include "terminal_output.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace {
+
+class Output : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(pipe2(terminal, O_CLOEXEC | O_NONBLOCK), 0);
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, listener), 0);
+        ASSERT_TRUE(output.create_mutex());
+        ASSERT_TRUE(output.create_buffer(terminal[1]));
+    }
+    void TearDown() override {
+        for (int fd : {terminal[0], terminal[1], listener[0], listener[1]})
+            close(fd);
+    }
+    // What reached the terminal since the last look.
+    std::string shown() {
+        std::string text;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(terminal[0], buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<size_t>(n));
+        return text;
+    }
+    void print(const char *line) {
+        OutputGuard guard(output);
+        guard.printf("%s\n", line);
+    }
+    int terminal[2], listener[2];
+    TerminalOutput output;
+};
+
+TEST_F(Output, BackgroundTextWaitsWhileTheUserTypes) {
+    print("event");
+    EXPECT_EQ(shown(), "");
+    output.set_typing(true);
+    output.flush_unless_typing();
+    EXPECT_EQ(shown(), "");
+    output.set_typing(false);
+    output.flush_unless_typing();
+    EXPECT_EQ(shown(), "event\n");
+}
+
+// More text already queued on the listener: the flush waits, but for 64 lines at most.
+TEST_F(Output, ABurstIsWrittenEverySixtyFourLinesAndAtItsEnd) {
+    ASSERT_EQ(send(listener[1], "x", 1, 0), 1);
+    int unflushed = 0;
+    for (int i = 1; i < kFlushEvery; ++i) {
+        print("line");
+        flush_after_line(output, listener[0], &unflushed);
+    }
+    EXPECT_EQ(shown(), "");
+    EXPECT_EQ(unflushed, kFlushEvery - 1);
+    print("line");
+    flush_after_line(output, listener[0], &unflushed);
+    EXPECT_EQ(shown().size(), 5u * kFlushEvery);
+    EXPECT_EQ(unflushed, 0);
+    char drained;
+    ASSERT_EQ(recv(listener[0], &drained, 1, 0), 1);  // the queue is empty now
+    print("last");
+    flush_after_line(output, listener[0], &unflushed);
+    EXPECT_EQ(shown(), "last\n");
+}
+
+TEST_F(Output, TheEditorsCallbacksHoldTheLockAndReportTyping) {
+    register_editor_callbacks(output);
+    cle_lock_unlock_op(1, nullptr);
+    std::atomic<bool> printed{false};
+    std::thread writer([&] {
+        print("background");
+        printed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(printed) << "the writer waits for the editor";
+    cle_lock_unlock_op(0, nullptr);
+    writer.join();
+    cle_inline_state_tracker(7);
+    EXPECT_TRUE(output.typing());
+    cle_inline_state_tracker(0);
+    EXPECT_FALSE(output.typing());
+}
+
+}  // namespace
