@@ -1,11 +1,11 @@
 #include "api_event_reader.h"
 
-#include <pthread.h>
 #include <unistd.h>
 
 #include <memory>
 
 #include "app_link.h"
+#include "helper_thread.h"
 #include "libxcom.h"
 #include "sender_filter.h"
 #include "system_log.h"
@@ -31,7 +31,8 @@ void deliver_line(ReaderContext &context, const char *line) {
 void *apiAsyncEventReaderThread(void *args) {
     std::unique_ptr<ReaderContext> context(static_cast<ReaderContext *>(args));
     auto reader = std::make_unique<TrustedLineReader>(context->fd, context->log);
-    auto line = std::make_unique<char[]>(XCOM_LINE_BUFFER_SIZE);
+    // Not cleared: a page of the buffers costs memory only once a line reaches it.
+    auto line = std::make_unique_for_overwrite<char[]>(XCOM_LINE_BUFFER_SIZE);
     int unflushed = 0;
     for (;;) {
         int len = reader->next_line(line.get());
@@ -54,11 +55,7 @@ void *apiAsyncEventReaderThread(void *args) {
 
 bool start_api_event_reader(int fd, TerminalOutput &output, AppLink &link, const SessionLog &log) {
     auto context = std::make_unique<ReaderContext>(ReaderContext{fd, output, link, log});
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, apiAsyncEventReaderThread, context.get()) != 0)
-        return false;
+    if (!start_helper_thread(apiAsyncEventReaderThread, context.get())) return false;
     context.release();  // the thread's now
-    // Never joined: a reader that gives up must not stay behind as a zombie thread.
-    pthread_detach(thread);
     return true;
 }

@@ -7,7 +7,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,6 +17,7 @@
 #include "commands.h"
 #include "console.h"
 #include "device_paths.h"
+#include "helper_thread.h"
 #include "listener.h"
 #include "session.h"
 #include "unique_fd.h"
@@ -255,10 +255,7 @@ void LogMonitor::delete_all(const OutputGuard &, bool show) {
 }
 
 bool start_log_monitor(Session &session) {
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, logReaderThread, &session) != 0) return false;
-    pthread_detach(thread);  // never joined, like every helper thread
-    return true;
+    return start_helper_thread(logReaderThread, &session);
 }
 
 int find_pid(const SessionLog &log, const char *name) {

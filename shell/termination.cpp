@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "helper_thread.h"
 #include "session.h"
 #include "session_end.h"
 
@@ -65,10 +66,8 @@ void start_termination_thread(Session &session) {
     context->modes_saved = tcgetattr(0, &context->modes_at_start) == 0;
     sigset_t set = termination_signals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, termination_thread, context.get()) == 0) {
+    if (start_helper_thread(termination_thread, context.get())) {
         context.release();  // the thread's now
-        pthread_detach(thread);
     } else {
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // the signals keep their default end
     }

@@ -2,6 +2,7 @@
 // the command loop; the only place where the process ends.
 
 #include <errno.h>
+#include <malloc.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -240,6 +241,9 @@ int run(Session &session, int argc, char **argv) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // One malloc arena for all threads: the helpers allocate nothing once they run, and a
+    // private arena each would cost every session memory for nothing.
+    mallopt(M_ARENA_MAX, 1);
     // A session has no job control: nothing typed at a prompt may stop it.
     for (int stop_signal : {SIGTSTP, SIGTTIN, SIGTTOU})
         signal(stop_signal, SIG_IGN);

@@ -20,7 +20,11 @@ thread_local const _xcom_client *tls_reading_client = nullptr;
 _xcom_client::_xcom_client(Key, vela::UniqueFd socket, XCOMCallBackT callback)
     : socket_(std::move(socket)),
       callback_(callback),
-      buffers_(std::make_unique<ReaderBuffers>()) {}
+      // Not cleared: a page of the buffers costs memory only once a line reaches it.
+      buffers_(std::make_unique_for_overwrite<ReaderBuffers>()) {
+    buffers_->buffer[0] = '\0';
+    buffers_->buflen = 0;
+}
 
 std::unique_ptr<_xcom_client> _xcom_client::connect(const char *server, int port,
                                                     XCOMCallBackT callback, int wait_seconds) {
