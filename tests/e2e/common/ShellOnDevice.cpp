@@ -135,9 +135,14 @@ ShellSession::ShellSession(DeviceOptions options, Start start)
     EXPECT_TRUE(device_.waitForZuzLine(kLoopReady)) << device_.output();
     // The banner came before that line, but the terminal's reader may not have it yet.
     const std::string banner = "Session type: telnet\r\r\n";
-    size_t at = std::string::npos;
-    eventually([&] { return (at = device_.output().find(banner)) != std::string::npos; });
-    if (at != std::string::npos) offset_ = at + banner.size();
+    // Without syslogd the live log's thread says so once, whenever it gets to it: only
+    // after that can a line's output be told apart.
+    const std::string noLog = start == kQuiet ? "logReaderThread: syslogd not running\r\r\n" : "";
+    for (const std::string &text : {banner, noLog}) {
+        size_t at = std::string::npos;
+        eventually([&] { return (at = device_.output().find(text)) != std::string::npos; });
+        if (at != std::string::npos) offset_ = std::max(offset_, at + text.size());
+    }
     newZuzLines();
 }
 
