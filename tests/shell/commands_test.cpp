@@ -88,6 +88,10 @@ TEST_F(Commands, WhatEachLinePrintsAndSends) {
         {"setenv a b c", 0, true, kIllegal, ""},
         {"setenv \"\"", 0, true, kIllegal, ""},
         {"setenv a \"\"", 0, true, kIllegal, ""},
+        {"test \"%s%n%x\" \"\\x1b[2J\" 100%", 0, true,
+         "argc=4\r\nargv[0]=test\r\nargv[1]=%s%n%x\r\nargv[2]=\x1b[2J\r\nargv[3]=100%\r\n", ""},
+        {"session name \"%n%s\"", 1, true, "", "N: name %n%s|"},
+        {"kbox %n%s", 1, true, "", "D: %n%s|"},
         {"cmdecho", 0, true, kNeedsMore, ""},
         {"cmdecho maybe", 0, true, "error: command has illegal parameters\r\n", ""},
         {"cmdecho on off", 0, true, "error: command has illegal parameters\r\n", ""},
@@ -98,6 +102,10 @@ TEST_F(Commands, WhatEachLinePrintsAndSends) {
         const Outcome o = run(c.line, c.replies);
         check(c, o.handled, o.printed, o.sent);
     }
+    // The tools' limits: names of at most 128 characters, values of at most 372.
+    for (const std::string &line :
+         {"setenv " + std::string(129, 'n') + " v", "setenv a " + std::string(373, 'v')})
+        EXPECT_EQ(run(line).printed, kIllegal);
     // A secret too long once encoded is never sent cut.
     const Outcome o = run("sys setpassword a b c " + std::string(250, 's'));
     EXPECT_EQ(o.printed, "error: command too long once its secrets are encoded; not sent\r\n");
