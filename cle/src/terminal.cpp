@@ -19,6 +19,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <stdio_ext.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -225,7 +226,9 @@ void echo_bytes(std::string_view bytes) {
 
 void echo_flush() {
     if (echo_flag == 0) return;
-    std::fflush(stdout);
+    // Asking is cheaper than an fflush, which locks stdout; stdio holds anything only
+    // when the caller printed without flushing.
+    if (__fpending(stdout) != 0) std::fflush(stdout);
     write_all(fileno(stdout), echo_buffer.bytes.data(), echo_buffer.used);
     echo_buffer.used = 0;
 }
