@@ -1,9 +1,9 @@
 // The line editor fed arbitrary keys at several terminal widths, prompts, buffer sizes
-// and line-end modes. After every key (each release of the output lock): only bytes
-// 0x20-0x7E in the buffer, at most max_len - 1 of them, the cursor inside the text and
-// in step with the screen (prompt length + cursor = line_y * width + line_x); at the end
-// of every call the lock is released. Keys come from a pipe on fd 0; the echo goes to
-// /dev/null, and a pty on fd 1 sets the width.
+// and line-end modes. After every burst of keys (each release of the output lock): only
+// bytes 0x20-0x7E in the buffer, at most max_len - 1 of them, the cursor inside the text
+// and in step with the screen (prompt length + cursor = line_y * width + line_x); at the
+// end of every call the lock is released. Keys come from a pipe on fd 0; the echo goes
+// to /dev/null, and a pty on fd 1 sets the width.
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>

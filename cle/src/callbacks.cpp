@@ -36,14 +36,7 @@ int report_char() {
 
 void OutputLock::release() {
     if (!held_) return;
-    term::echo_fflush();
-    held_ = false;
-    invoke_lock_unlock_cb(0);
-}
-
-void OutputLock::release_owing_flush() {
-    if (!held_) return;
-    term::echo_owe_flush();
+    term::echo_flush();
     held_ = false;
     invoke_lock_unlock_cb(0);
 }

@@ -15,8 +15,8 @@ void cle_inline_notifier(int new_report_char, int report_state);
 // 1 while a typing report is outstanding.
 int report_char();
 
-// Holds the caller's output lock for one scope; releasing flushes the echo first, so
-// nothing the editor drew is left behind when another thread may print.
+// Holds the caller's output lock for one scope; releasing writes out the echo first, so
+// that nothing the editor drew is left behind when another thread may print.
 class OutputLock {
   public:
     OutputLock() { invoke_lock_unlock_cb(1); }
@@ -24,11 +24,8 @@ class OutputLock {
     OutputLock(const OutputLock &) = delete;
     OutputLock &operator=(const OutputLock &) = delete;
 
-    // Flushes the echo and releases the lock (once).
+    // Writes out the echo and releases the lock (once).
     void release();
-    // Releases without flushing: only while a burst is being echoed and the typing
-    // report keeps other threads from flushing in between.
-    void release_owing_flush();
 
   private:
     bool held_ = true;

@@ -3,6 +3,7 @@
 // terminal cursor really stands there (never in the pending-wrap state of the margin).
 #include "edit_ops.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "terminal.h"
@@ -91,23 +92,15 @@ int width_for(Line &l) {
 }  // namespace
 
 void insert(Line &l, char c) {
+    if (l.cmdptr == l.cmdlen) {
+        append_printable(l, std::string_view(&c, 1));
+        return;
+    }
     if (l.cmdlen >= l.max_len - 1) {
         beep();
         return;
     }
     const int width = width_for(l);
-    if (l.cmdptr == l.cmdlen) {
-        l.cmdbuff[l.cmdlen++] = c;
-        l.cmdbuff[l.cmdlen] = '\0';
-        term::echo_putchar(c);
-        ++l.cmdptr;
-        if (++l.line_x >= width) {
-            ++l.line_y;
-            l.line_x = 0;
-            term::echo_forced_wrap();
-        }
-        return;
-    }
     std::memmove(l.cmdbuff + l.cmdptr + 1, l.cmdbuff + l.cmdptr, l.cmdlen - l.cmdptr + 1);
     l.cmdbuff[l.cmdptr] = c;
     term::echo_fputs(l.cmdbuff + l.cmdptr);
@@ -118,6 +111,37 @@ void insert(Line &l, char c) {
         l.line_x = 0;
     }
     return_from_tail(l, width, false);
+}
+
+std::size_t append_printable(Line &l, std::string_view text) {
+    const std::size_t run = static_cast<std::size_t>(
+        std::find_if_not(text.begin(), text.end(), printable) - text.begin());
+    std::size_t taken = 0;
+    while (taken < run) {
+        const int room = l.max_len - 1 - l.cmdlen;
+        if (room <= 0) {
+            beep();
+            ++taken;
+            continue;
+        }
+        // The bytes that fit both the line and the row are stored and echoed together.
+        const int width = width_for(l);
+        const std::size_t n = std::min({run - taken, static_cast<std::size_t>(room),
+                                        static_cast<std::size_t>(width - l.line_x)});
+        std::memcpy(l.cmdbuff + l.cmdlen, text.data() + taken, n);
+        l.cmdlen += static_cast<int>(n);
+        l.cmdbuff[l.cmdlen] = '\0';
+        l.cmdptr = l.cmdlen;
+        term::echo_bytes(text.substr(taken, n));
+        taken += n;
+        l.line_x += static_cast<int>(n);
+        if (l.line_x >= width) {
+            ++l.line_y;
+            l.line_x = 0;
+            term::echo_forced_wrap();
+        }
+    }
+    return taken;
 }
 
 void edit_backspace(Line &l) {

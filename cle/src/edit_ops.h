@@ -3,7 +3,9 @@
 // lines wrapping over several rows can be edited. Flushing is the key loop's business.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace cle::edit {
 
@@ -28,6 +30,10 @@ void begin(Line &l, const char *prompt, char *buffer, int max_len);
 void check_term(Line &l);
 
 void insert(Line &l, char c);
+// With the cursor at the end of the line: inserts the leading printable bytes of text
+// one after the other (a paste arrives so), each refused with BEL once the line is full,
+// with the echo each insert would make. Returns how many bytes it took.
+std::size_t append_printable(Line &l, std::string_view text);
 void edit_backspace(Line &l);
 void edit_delete(Line &l);
 void edit_clear(Line &l);

@@ -1,6 +1,6 @@
-// Reading keys. One read() takes everything the terminal already holds; the bytes are
-// then handed out one at a time, so a paste costs one system call per chunk instead of
-// two per byte, while each byte still goes through the editor on its own.
+// Reading keys. One read() takes everything the terminal already holds (a burst); the
+// bytes are then handed out one at a time, so a paste costs one system call per burst
+// instead of two per byte, while each byte still goes through the editor on its own.
 #include "key_reader.h"
 
 #include <poll.h>
@@ -69,10 +69,11 @@ bool refill() {
 
 int read_char(char *ch) {
     if (ch == nullptr) return -1;
-    const auto limit = limits::begin_wait();
+    // Only a byte not yet read ahead is waited for, and only such a wait has a limit. An
+    // expired wait leaves nothing read ahead, so its flag still lasts until the next wait.
     if (!pending()) {
-        term::echo_flush_owed();  // the user must see everything before we wait
-        const int ready = wait_readable(limit);
+        if (term::echo_pending()) term::echo_flush();  // the user must see it all before we wait
+        const int ready = wait_readable(limits::begin_wait());
         if (ready == 0) {
             limits::wait_expired();
             return -1;
@@ -85,6 +86,14 @@ int read_char(char *ch) {
 
 bool pending() {
     return ahead.next < ahead.end;
+}
+
+std::string_view read_ahead() {
+    return {ahead.bytes.data() + ahead.next, ahead.end - ahead.next};
+}
+
+void consume(std::size_t n) {
+    ahead.next += std::min(n, ahead.end - ahead.next);
 }
 
 void drop_pending() {

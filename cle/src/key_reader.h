@@ -2,6 +2,9 @@
 // decoding of escape sequences.
 #pragma once
 
+#include <cstddef>
+#include <string_view>
+
 namespace cle::keys {
 
 // Waits within the current time limit for one byte of fd 0; 0 with the byte in *ch,
@@ -9,6 +12,10 @@ namespace cle::keys {
 int read_char(char *ch);
 // Bytes already read ahead and not yet handed out.
 bool pending();
+// Those bytes, valid until the next read; consume(n) hands out the first n of them, as
+// n calls of read_char would (none of them waits).
+std::string_view read_ahead();
+void consume(std::size_t n);
 // Drops what was read ahead.
 void drop_pending();
 

@@ -131,7 +131,7 @@ void show_prompt(const edit::Line &l) {
     // A prompt that ends at the margin leaves the terminal cursor there; typing would
     // then wrap, but moving or erasing would act on the prompt's last column.
     if (l.line_x == 0 && l.line_y != 0) term::echo_forced_wrap();
-    std::fflush(stdout);
+    std::fflush(stdout);  // whatever the echo switch; the guard then writes the wrap
 }
 
 int finish(const edit::Line &l, int result) {
@@ -151,27 +151,29 @@ int get_command_line(const char *prompt, char *buffer, int max_len) {
     for (;;) {
         char c;
         if (keys::read_char(&c) != 0) return finish(l, -1);
+        // The keys read ahead with c are handled under one hold of the lock and echoed in
+        // one write: other threads print only between bursts, never inside an echo.
         hooks::OutputLock lock;
-        switch (handle_key(l, c)) {
-            case KeyResult::LineEnded:
-                term::echo_fflush();
-                hooks::cle_inline_notifier(0, 0);
-                return finish(l, 0);  // the lock goes with its guard
-            case KeyResult::CtrlD:
-                (void)term::reset_term();
-                return finish(l, -1);
-            case KeyResult::Continue:
-                break;
-        }
-        // Typing is reported while the lock is still held: a writer waiting for the lock
-        // must already see the line in progress, or its text would split the echo.
-        if (hooks::report_char() == 0 && l.cmdlen > 0) hooks::cle_inline_notifier(1, 1);
-        // Amid a burst whose typing is already reported, no other thread flushes, so
-        // the echo may wait for the next key.
-        if (keys::pending() && hooks::report_char() == 1) {
-            lock.release_owing_flush();
-        } else {
-            lock.release();
+        for (;;) {
+            switch (handle_key(l, c)) {
+                case KeyResult::LineEnded:
+                    term::echo_flush();  // the caller may print as soon as we return
+                    hooks::cle_inline_notifier(0, 0);
+                    return finish(l, 0);  // the lock goes with its guard
+                case KeyResult::CtrlD:
+                    term::echo_flush();  // in the editor's modes, as the keys before it
+                    (void)term::reset_term();
+                    return finish(l, -1);
+                case KeyResult::Continue:
+                    break;
+            }
+            // Pasted text: the printable bytes read ahead are appended in one go.
+            if (l.cmdptr == l.cmdlen) keys::consume(edit::append_printable(l, keys::read_ahead()));
+            // Typing is reported while the lock is still held: a writer waiting for the
+            // lock must already see the line in progress, or its text would split the echo.
+            if (hooks::report_char() == 0 && l.cmdlen > 0) hooks::cle_inline_notifier(1, 1);
+            if (!keys::pending()) break;
+            (void)keys::read_char(&c);  // read ahead: no wait, no failure
         }
     }
 }

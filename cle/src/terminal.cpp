@@ -17,15 +17,22 @@
 // A count of 0 is never sent: a VT100 reads ESC [ 0 C as "one column".
 #include "terminal.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <stdio_ext.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace cle::term {
 namespace {
@@ -50,7 +57,14 @@ bool sigwinch_installed = false;  // prev_sigwinch must be put back
 int echo_flag = 1;                // 0 drops the editor's echo
 int no_cr_flag = 0;               // no CR/NL translation; CR and LF by the line-end table
 int eol_cr_nl_flag = 1;           // CR LF (1) or LF CR (0) at the end of a line
-bool flush_owed = false;          // echo of a burst still sits in the stdio buffer
+
+// Echo collected for one write, so that a burst of keys costs one system call and no
+// stdio locking per byte. Holds anything only while the output lock is held: the editor
+// writes it out before every release and before every wait for input.
+struct EchoBuffer {
+    std::array<char, 8192> bytes;
+    std::size_t used = 0;
+} echo_buffer;
 
 void sigwinch_handler(int) {
     const int saved_errno = errno;
@@ -80,9 +94,41 @@ void set_term() {
     (void)tcsetattr(0, TCSANOW, &t);
 }
 
+// Writes all of data to fd, waiting for room when fd does not block; gives up on any
+// other error (a terminal that hung up takes no more echo).
+void write_all(int fd, const char *data, std::size_t len) {
+    while (len > 0) {
+        const ssize_t n = write(fd, data, len);
+        if (n > 0) {
+            data += n;
+            len -= static_cast<std::size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            struct pollfd pfd = {fd, POLLOUT, 0};
+            (void)poll(&pfd, 1, -1);
+        } else if (n == 0 || errno != EINTR) {
+            return;
+        }
+    }
+}
+
+void echo_append(const char *data, std::size_t len) {
+    if (echo_flag == 0) return;
+    while (len > 0) {
+        if (echo_buffer.used == echo_buffer.bytes.size()) echo_flush();
+        const std::size_t n = std::min(len, echo_buffer.bytes.size() - echo_buffer.used);
+        std::memcpy(echo_buffer.bytes.data() + echo_buffer.used, data, n);
+        echo_buffer.used += n;
+        data += n;
+        len -= n;
+    }
+}
+
 void echo_sequence(int n, char final) {
-    if (n <= 0 || echo_flag == 0) return;
-    std::printf("\x1b[%d%c", n, final);
+    if (n <= 0) return;
+    char seq[16] = "\x1b[";
+    char *end = std::to_chars(seq + 2, seq + sizeof seq - 1, n).ptr;
+    *end++ = final;
+    echo_append(seq, static_cast<std::size_t>(end - seq));
 }
 
 }  // namespace
@@ -166,25 +212,29 @@ int eol_cr_nl() {
 
 // ---- Echo filter --------------------------------------------------------------------
 
-int echo_putchar(char c) {
-    return echo_flag != 0 ? std::putchar(static_cast<unsigned char>(c)) : 0;
+void echo_putchar(char c) {
+    echo_append(&c, 1);
 }
 
-int echo_fputs(const char *s) {
-    return echo_flag != 0 ? std::fputs(s, stdout) : 0;
+void echo_fputs(const char *s) {
+    echo_append(s, std::strlen(s));
 }
 
-int echo_fflush() {
-    flush_owed = false;
-    return echo_flag != 0 ? std::fflush(stdout) : 0;
+void echo_bytes(std::string_view bytes) {
+    echo_append(bytes.data(), bytes.size());
 }
 
-void echo_owe_flush() {
-    flush_owed = true;
+void echo_flush() {
+    if (echo_flag == 0) return;
+    // Asking is cheaper than an fflush, which locks stdout; stdio holds anything only
+    // when the caller printed without flushing.
+    if (__fpending(stdout) != 0) std::fflush(stdout);
+    write_all(fileno(stdout), echo_buffer.bytes.data(), echo_buffer.used);
+    echo_buffer.used = 0;
 }
 
-void echo_flush_owed() {
-    if (flush_owed) echo_fflush();
+bool echo_pending() {
+    return echo_buffer.used > 0;
 }
 
 void echo_cr() {

@@ -2,6 +2,8 @@
 // the line-end switches and the echo filter with its VT100 vocabulary.
 #pragma once
 
+#include <string_view>
+
 namespace cle::term {
 
 // Saves the modes of fd 0 and sets the editor's; installs the SIGWINCH handler.
@@ -25,14 +27,17 @@ int no_cr();
 void set_eol_cr_nl(int on);
 int eol_cr_nl();
 
-// Echo filter: like their stdio counterparts on stdout while echo is on, else no-ops.
-int echo_putchar(char c);
-int echo_fputs(const char *s);
-int echo_fflush();
-// A burst may leave its echo in the stdio buffer between keys; this notes that a flush
-// is owed, and echo_flush_owed() pays it (before any wait for input).
-void echo_owe_flush();
-void echo_flush_owed();
+// Echo filter: while echo is on, the editor's output is collected in the editor's own
+// buffer, else dropped. Collected echo is written only while the output lock is held.
+void echo_putchar(char c);
+void echo_fputs(const char *s);
+void echo_bytes(std::string_view bytes);
+// Writes out what was collected, in one write when it fits the buffer, after whatever
+// stdio still holds for stdout, so that the echo keeps its place after the caller's own
+// printing. Does nothing with echo off.
+void echo_flush();
+// True while collected echo waits to be written.
+bool echo_pending();
 
 // The VT100 primitives of the editor, all through the echo filter.
 void echo_cr();

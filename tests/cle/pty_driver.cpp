@@ -1,7 +1,8 @@
 // Test driver: runs the editor on its stdin/stdout (a pty slave) and reports each call
 // on fd 3 as "R rc= hex= locks= unlocks= held= typing= session= import= canon= errs=".
 // With --callbacks, every release of the output lock writes a NUL to stdout, so that the
-// test knows when the echo of a key is complete (a VT100 ignores NUL).
+// test knows when the echo of a key is complete (a VT100 ignores NUL); errs counts lock
+// calls out of pairs, tags and typing reports made without the lock.
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,6 +45,7 @@ void lock_cb(int lock, char *tag) {
 }
 
 void inline_cb(int state) {
+    if (depth != 1) ++errs;  // a writer waiting for the lock must see the report at once
     typing += state != 0 ? '1' : '0';
 }
 
@@ -64,7 +66,7 @@ std::string hex(const char *s) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    const char *prompt = nullptr;
+    const char *prompt = nullptr, *print_after = nullptr;
     int max_len = 511, calls = 1, idle = 0, input_fd = -1;
     bool callbacks = false, record = false, import = false, bg_printer = false, refresh = false;
     std::vector<std::string> history;
@@ -75,6 +77,8 @@ int main(int argc, char **argv) {
         {"--idle", [&](const char *v) { idle = std::atoi(v); }},
         {"--input-fd", [&](const char *v) { input_fd = std::atoi(v); }},
         {"--history", [&](const char *v) { history.push_back(v); }},
+        // Printed to stdout after each call and left in the stdio buffer, as the shell may.
+        {"--print-after", [&](const char *v) { print_after = v; }},
     };
     const std::map<std::string, std::function<void()>> flags = {
         {"--callbacks", [&] { callbacks = markers = true; }},
@@ -129,6 +133,7 @@ int main(int argc, char **argv) {
     for (int n = 0; n < calls; ++n) {
         const int rc = cle_get_command_line(const_cast<char *>(prompt), buffer.data(), max_len);
         if (rc == 0 && record) cle_history_add(buffer.data());
+        if (print_after != nullptr) std::fputs(print_after, stdout);
         struct termios t {};
         tcgetattr(1, &t);
         char tail[256];

@@ -50,6 +50,14 @@ PtySession::PtySession(PtyOptions o) {
     if (o.raw_output) initial_.c_oflag &= ~OPOST;
     if (!o.icrnl) initial_.c_iflag &= ~ICRNL;
     check(tcsetattr(slave_, TCSANOW, &initial_) == 0, "slave modes");
+    if (o.piped_input) {
+        int keys[2];
+        check(pipe2(keys, O_CLOEXEC) == 0, "keys pipe");
+        keys_pipe_ = keys[1];
+        fcntl(keys_pipe_, F_SETFL, O_NONBLOCK);
+        o.input_fd = keys[0];
+        o.args.insert(o.args.end(), {"--input-fd", "4"});
+    }
     int pipe_fds[2];
     check(pipe(pipe_fds) == 0, "pipe");
     report_fd_ = pipe_fds[0];
@@ -78,6 +86,7 @@ PtySession::PtySession(PtyOptions o) {
         _exit(127);
     }
     close(pipe_fds[1]);
+    if (o.piped_input) close(o.input_fd);
 }
 
 PtySession::~PtySession() {
@@ -85,7 +94,7 @@ PtySession::~PtySession() {
         kill(child_, SIGKILL);
         waitpid(child_, nullptr, 0);
     }
-    for (int fd : {master_, slave_, report_fd_})
+    for (int fd : {master_, slave_, report_fd_, keys_pipe_})
         if (fd >= 0) close(fd);
 }
 
@@ -114,7 +123,7 @@ bool PtySession::pump(int timeout_ms, bool writing) {
 
 void PtySession::type(std::string_view bytes) {
     patiently("typing stalled", [&] {
-        const ssize_t n = write(master_, bytes.data(), bytes.size());
+        const ssize_t n = write(keys_pipe_ >= 0 ? keys_pipe_ : master_, bytes.data(), bytes.size());
         if (n > 0) bytes.remove_prefix(static_cast<size_t>(n));
         return bytes.empty() || (pump(5, true), false);
     });
@@ -148,6 +157,19 @@ std::string PtySession::echo_through(int count) {
         if (echo_[end] == '\0') ++taken_;
     std::string out;
     std::remove_copy(echo_.begin(), echo_.begin() + end, std::back_inserter(out), '\0');
+    echo_.erase(0, end);
+    return out;
+}
+
+std::string PtySession::echo_bytes(size_t n) {
+    std::string out;
+    size_t end = 0;
+    patiently("echo incomplete", [&] {
+        for (; end < echo_.size() && out.size() < n; ++end)
+            if (echo_[end] != '\0') out += echo_[end];
+        return out.size() == n || (pump(50), false);
+    });
+    taken_ += static_cast<int>(std::count(echo_.begin(), echo_.begin() + end, '\0'));
     echo_.erase(0, end);
     return out;
 }

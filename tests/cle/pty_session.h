@@ -23,6 +23,9 @@ struct PtyOptions {
     bool raw_output = true;  // clear OPOST on the slave, so the echo arrives untranslated
     bool icrnl = true;       // leave ICRNL on the slave (the editor keeps it unless no-CR)
     int input_fd = -1;       // handed to the driver as fd 4 (see --input-fd 4)
+    // Keys through a pipe instead of the terminal: each type() of up to 4096 bytes then
+    // reaches the editor as one burst (one read), whatever the pty would make of it.
+    bool piped_input = false;
 };
 
 // One report line of the driver: its tag ('I', 'R' or 'C') and key=value fields.
@@ -48,6 +51,8 @@ class PtySession {
     // Echo not yet taken up to the driver's `count`th release of the output lock in all
     // (waiting for it), without the NUL markers the driver writes at each release.
     std::string echo_through(int count);
+    // The next n bytes of echo (waiting for them), without the NUL markers.
+    std::string echo_bytes(size_t n);
     // Echo received so far and not yet taken, after the driver stopped writing for a
     // moment when quiet, without the NUL markers.
     std::string take_echo(bool quiet = false);
@@ -70,6 +75,7 @@ class PtySession {
     // One poll round (also for room to type when writing); false when nothing came.
     bool pump(int timeout_ms, bool writing = false);
     int master_ = -1, slave_ = -1, report_fd_ = -1;
+    int keys_pipe_ = -1;  // write end of the keys' pipe with piped_input, else -1
     pid_t child_ = -1;
     std::string echo_, reports_;
     size_t report_pos_ = 0;     // start of the first report not yet taken
