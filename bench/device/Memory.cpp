@@ -100,7 +100,7 @@ void runMemory(const Context &ctx) {
     Memory each = averageOf(shells);
     Memory rawEach = averageOf(raws);
     ctx.record({"7c", "11 idle telnet sessions: private resident memory per session", "KiB",
-                each.privateKiB, rawEach.privateKiB, "value<=1024", rssNote(each, rawEach),
+                each.privateKiB, rawEach.privateKiB, "value<=256", rssNote(each, rawEach),
                 idleCpu(shells, raws)});
     ctx.record({"7d", "11 idle telnet sessions: PSS per session", "KiB", each.pssKiB,
                 rawEach.pssKiB, "report", "", seeRow("7c")});

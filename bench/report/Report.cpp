@@ -1,5 +1,6 @@
 #include "Report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +11,8 @@ namespace {
 
 constexpr double kValueTolerance = 0.005;
 
-// Splits "ratio<=1.3" into "ratio", "<=" and 1.3; false for anything else.
+// One condition of a target: "ratio<=1.3" into "ratio", "<=" and 1.3; false for
+// anything else. Subjects: ratio (of the figures), cpu (ratio of the CPU per unit), value.
 bool parseTarget(const std::string &target, std::string &subject, std::string &op, double &bound) {
     for (const char *candidate : {"<=", ">=", "=="}) {
         size_t at = target.find(candidate);
@@ -20,7 +22,8 @@ bool parseTarget(const std::string &target, std::string &subject, std::string &o
         const std::string number = target.substr(at + 2);
         char *end = nullptr;
         bound = std::strtod(number.c_str(), &end);
-        return !number.empty() && *end == '\0' && (subject == "ratio" || subject == "value");
+        return !number.empty() && *end == '\0' &&
+               (subject == "ratio" || subject == "cpu" || subject == "value");
     }
     return false;
 }
@@ -40,12 +43,27 @@ std::string formatNumber(double value) {
     return text;
 }
 
+// The conditions of a target, which all must hold: "ratio>=0.8,cpu<=2".
+std::vector<std::string> conditionsOf(const std::string &target) {
+    std::vector<std::string> conditions;
+    for (size_t from = 0, comma; from <= target.size(); from = comma + 1) {
+        comma = std::min(target.find(',', from), target.size());
+        conditions.push_back(target.substr(from, comma - from));
+    }
+    return conditions;
+}
+
 std::string targetText(const std::string &target) {
-    std::string subject, op;
-    double bound = 0;
-    if (!parseTarget(target, subject, op, bound)) return target == "report" ? "report" : target;
-    const std::string symbol = op == "<=" ? "<= " : op == ">=" ? ">= " : "= ";
-    return symbol + formatNumber(bound) + (subject == "ratio" ? "x" : "");
+    std::string text;
+    for (const std::string &condition : conditionsOf(target)) {
+        std::string subject, op;
+        double bound = 0;
+        if (!parseTarget(condition, subject, op, bound)) return target;
+        const std::string symbol = op == "<=" ? "<= " : op == ">=" ? ">= " : "= ";
+        text += (text.empty() ? "" : ", ") + std::string(subject == "cpu" ? "CPU " : "") + symbol +
+                formatNumber(bound) + (subject == "value" ? "" : "x");
+    }
+    return text;
 }
 
 const char *verdictText(Verdict v) {
@@ -136,14 +154,19 @@ double cpuRatioOf(const Figure &f) {
 Verdict verdictOf(const Figure &f) {
     if (f.target == "skipped") return Verdict::Skipped;
     if (std::isnan(f.shell)) return Verdict::Failed;
-    std::string subject, op;
-    double bound = 0;
-    if (!parseTarget(f.target, subject, op, bound)) return Verdict::Reported;
-    const double value = subject == "ratio" ? ratioOf(f) : f.shell;
-    if (std::isnan(value)) return Verdict::Failed;
-    bool met = op == "<="   ? value <= bound
-               : op == ">=" ? value >= bound
-                            : std::fabs(value - bound) < kValueTolerance;
+    bool met = true;
+    for (const std::string &condition : conditionsOf(f.target)) {
+        std::string subject, op;
+        double bound = 0;
+        if (!parseTarget(condition, subject, op, bound)) return Verdict::Reported;
+        const double value = subject == "ratio" ? ratioOf(f)
+                             : subject == "cpu" ? cpuRatioOf(f)
+                                                : f.shell;
+        if (std::isnan(value)) return Verdict::Failed;
+        met = met && (op == "<="   ? value <= bound
+                      : op == ">=" ? value >= bound
+                                   : std::fabs(value - bound) < kValueTolerance);
+    }
     return met ? Verdict::Met : Verdict::Missed;
 }
 
