@@ -45,7 +45,7 @@ class Client : public ::testing::Test {
         std::lock_guard lock(received.mutex);
         received.lines.clear();
         HXCOM handle = xcom_client_connect("localhost", server.port, on_line);
-        if (handle != nullptr) peer.reset(accept(server.fd.get(), nullptr, nullptr));
+        if (handle != nullptr) peer = server.accept_one();
         return handle;
     }
     Loopback server;

@@ -75,13 +75,12 @@ TEST(LineReader, CleansEveryLineAndPrintsReceivedDataOnlyAsAnArgument) {
     pair.far.reset();
     EXPECT_EQ(reader.read(pair.near.get()), -1);
     xcom_log_errors(0);
-    char closed[64];
-    std::snprintf(closed, sizeof closed, "XCOM:WARNING:remote socket 0x%08x now closed\n",
+    char printed[200];
+    std::snprintf(printed, sizeof printed,
+                  "XCOM:WARNING:Data has embedded nulls. Data after filtering nulls: n s!\n\n"
+                  "XCOM:WARNING:remote socket 0x%08x now closed\n",
                   static_cast<unsigned>(pair.near.get()));
-    EXPECT_EQ(GetCapturedStdout(),
-              std::string("XCOM:WARNING:Data has embedded nulls. Data after filtering nulls:"
-                          " n s!\n\n") +
-                  closed);
+    EXPECT_EQ(GetCapturedStdout(), printed);
 }
 
 TEST(LineReader, CostsWorkInProportionToEachLine) {

@@ -65,6 +65,7 @@ struct Loopback {
         EXPECT_TRUE(!listening || listen(fd.get(), 8) == 0);
         port = ntohs(address.sin_port);
     }
+    vela::UniqueFd accept_one() { return vela::UniqueFd(accept(fd.get(), nullptr, nullptr)); }
 };
 
 }  // namespace xcom_test
