@@ -108,8 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const int result = cle_get_command_line(prompt.data(), buffer.get(), room);
         FUZZ_CHECK(g_lock_depth == 0 && (result == 0 || result == -1));
         if (result != 0) break;
-        const size_t len = strnlen(buffer.get(), static_cast<size_t>(room));
-        FUZZ_CHECK(len < static_cast<size_t>(room) && printable(buffer.get(), int(len)));
+        const int len = static_cast<int>(strnlen(buffer.get(), static_cast<size_t>(room)));
+        FUZZ_CHECK(len < room && printable(buffer.get(), len));
         cle_history_add(buffer.get());
     }
     return 0;
