@@ -53,19 +53,6 @@ std::vector<std::string> conditionsOf(const std::string &target) {
     return conditions;
 }
 
-std::string targetText(const std::string &target) {
-    std::string text;
-    for (const std::string &condition : conditionsOf(target)) {
-        std::string subject, op;
-        double bound = 0;
-        if (!parseTarget(condition, subject, op, bound)) return target;
-        const std::string symbol = op == "<=" ? "<= " : op == ">=" ? ">= " : "= ";
-        text += (text.empty() ? "" : ", ") + std::string(subject == "cpu" ? "CPU " : "") + symbol +
-                formatNumber(bound) + (subject == "value" ? "" : "x");
-    }
-    return text;
-}
-
 const char *verdictText(Verdict v) {
     switch (v) {
         case Verdict::Met:
@@ -142,6 +129,19 @@ double quotient(double shell, double baseline) {
 }
 
 }  // namespace
+
+std::string targetText(const std::string &target) {
+    std::string text;
+    for (const std::string &condition : conditionsOf(target)) {
+        std::string subject, op;
+        double bound = 0;
+        if (!parseTarget(condition, subject, op, bound)) return target;
+        const std::string symbol = op == "<=" ? "<= " : op == ">=" ? ">= " : "= ";
+        text += (text.empty() ? "" : ", ") + std::string(subject == "cpu" ? "CPU " : "") + symbol +
+                formatNumber(bound) + (subject == "value" ? "" : "x");
+    }
+    return text;
+}
 
 double ratioOf(const Figure &f) {
     return quotient(f.shell, f.baseline);

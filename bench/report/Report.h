@@ -16,10 +16,13 @@ enum class Verdict { Met, Missed, Reported, Skipped, Failed };
 double ratioOf(const Figure &figure);
 // The same for the CPU time per unit.
 double cpuRatioOf(const Figure &figure);
-// Judges the figure by its target ("ratio<=X", "ratio>=X", "value<=X", "value==X",
-// "report", "skipped"); a value==X target is met within 0.005, so allocation counts below
-// one per 200 lines read as none. An unknown target reports.
+// Judges the figure by its target: "report", "skipped", or conditions that must all hold,
+// separated by commas: "ratio<=X", "ratio>=X", "cpu<=X" (the CPU ratio), "value<=X",
+// "value==X"; a value==X target is met within 0.005, so allocation counts below one per
+// 200 lines read as none. An unknown target reports.
 Verdict verdictOf(const Figure &figure);
+// The target as the table shows it (">= 0.800x, CPU <= 2.00x").
+std::string targetText(const std::string &target);
 // True when no figure failed or missed its target; skipped ones count as neither.
 bool allTargetsMet(const std::vector<Figure> &figures);
 // "1a" < "1b" < "2a" < "10a": by the leading number, then by the rest.

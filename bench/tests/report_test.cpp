@@ -55,6 +55,17 @@ TEST(BenchReport, JudgesEachFigureInItsTargetsDirectionAndTheRunByAllOfThem) {
         {figure(1, 0, "ratio>=0.8"), Failed},      {figure(kNone, kNone, "report"), Failed}};
     for (const auto &[f, verdict] : cases)
         EXPECT_EQ(verdictOf(f), verdict) << f.shell << " " << f.baseline << " " << f.target;
+    // Several conditions must all hold; "cpu" bounds the ratio of the CPU per unit.
+    Figure both = figure(80, 100, "ratio>=0.8,cpu<=2");
+    both.cpu.shell = 2;
+    both.cpu.baseline = 1;
+    EXPECT_EQ(verdictOf(both), Met);
+    EXPECT_EQ(targetText(both.target), ">= 0.800x, CPU <= 2.00x");
+    both.cpu.shell = 2.1;
+    EXPECT_EQ(verdictOf(both), Missed);
+    both.cpu.shell = 1;
+    both.shell = 79;
+    EXPECT_EQ(verdictOf(both), Missed);
     // Met, reported and skipped figures pass the run; a miss or a failure fails it.
     EXPECT_TRUE(allTargetsMet({}) &&
                 allTargetsMet({cases[0].first, cases[8].first, cases[9].first}));
