@@ -13,8 +13,14 @@ TerminalOutput *g_editor_output = nullptr;
 
 }  // namespace
 
+TerminalOutput::~TerminalOutput() {
+    if (buffer_ != nullptr) shell_io_destroy(buffer_);
+    if (mutex_created_) pthread_mutex_destroy(&mutex_);
+}
+
 bool TerminalOutput::create_mutex() {
-    return pthread_mutex_init(&mutex_, nullptr) == 0;
+    mutex_created_ = pthread_mutex_init(&mutex_, nullptr) == 0;
+    return mutex_created_;
 }
 
 bool TerminalOutput::create_buffer(int fd) {

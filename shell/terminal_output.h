@@ -16,6 +16,12 @@
 
 class TerminalOutput {
   public:
+    TerminalOutput() = default;
+    TerminalOutput(const TerminalOutput &) = delete;
+    TerminalOutput &operator=(const TerminalOutput &) = delete;
+    // The shell's own is never destroyed (session.h); others release what they made.
+    ~TerminalOutput();
+
     // Start-up, main thread, in this order; each false on failure.
     bool create_mutex();
     bool create_buffer(int fd = 1);  // written to fd (the terminal)
@@ -34,6 +40,7 @@ class TerminalOutput {
     friend class OutputGuard;
     friend void cle_lock_unlock_op(int lock, char *tag);
     pthread_mutex_t mutex_;
+    bool mutex_created_ = false;
     ShellIOT *buffer_ = nullptr;  // guarded by mutex_
     std::atomic<bool> typing_{false};
 };
