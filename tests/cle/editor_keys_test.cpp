@@ -136,6 +136,7 @@ TEST(EditorKeys, LineEndsByMode) {
         std::string typed, echo;
         std::vector<std::string> lines;
     };
+    // clang-format off
     const LineEndCase cases[] = {
         {"default, CR as LF", {}, true, "a\r", "a\n", {"a"}},
         {"default, CR", {}, false, "a\rb\n", "a\r\nb\n", {"a", "b"}},
@@ -146,19 +147,11 @@ TEST(EditorKeys, LineEndsByMode) {
         {"echo off", {"--echo-off"}, true, "ab\x02X\x01\x03y\r", "", {"y"}},
         // Without echo, CR and LF each end a line whatever the switches say.
         {"echo off, CR", {"--echo-off"}, false, "a\rb\nc\r\n", "", {"a", "b", "c", ""}},
-        {"echo off, LF CR",
-         {"--echo-off", "--eol-nl-cr"},
-         true,
-         "a\rb\nc\r\n",
-         "",
-         {"a", "b", "c", ""}},
-        {"echo off, no CR translation",
-         {"--echo-off", "--no-cr"},
-         true,
-         "a\rb\nc\r\n",
-         "",
+        {"echo off, LF CR", {"--echo-off", "--eol-nl-cr"}, true, "a\rb\nc\r\n", "", {"a", "b", "c", ""}},
+        {"echo off, no CR translation", {"--echo-off", "--no-cr"}, true, "a\rb\nc\r\n", "",
          {"a", "b", "c", ""}},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         PtyOptions o{c.args};
@@ -183,17 +176,6 @@ TEST(EditorKeys, EchoOffStillShowsThePromptAndTheRefresh) {
     expect_line(s->report(), 0, "ab");
     EXPECT_EQ(s->report().text, "F 1");
     EXPECT_EQ(s->take_echo(true), "p> ab");  // the refresh writes whatever the switch
-}
-
-TEST(EditorKeys, EchoOfABurstIsOutBeforeTheEditorWaits) {
-    auto s = start({{"--locks"}});  // no markers: they would flush
-    s->type("ab");
-    EXPECT_EQ(s->take_echo(true), "ab");
-    s->type("c\x1b");  // the echo of c may wait for the next key, but not for the sequence
-    EXPECT_EQ(s->take_echo(true), "c");
-    s->type("[D\r");
-    expect_line(s->report(), 0, "abc");
-    EXPECT_EQ(s->take_echo(true), "\b\n");
 }
 
 TEST(EditorKeys, TerminalModesAndTheirRestoration) {
