@@ -133,7 +133,7 @@ TEST_F(Link, FarewellStepsAreRecordedOnceSent) {
     received();
     received();
     EXPECT_EQ(received(), "E: bye");
-    link.await_replies(1, 50);  // none comes: returns after the time given
+    link.await_replies(1, 50);           // none comes: returns after the time given
     xcom_client_disconnect(connection);  // the link stays held; its reader must end
 }
 

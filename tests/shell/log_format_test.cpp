@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
+#include "commands.h"
 #include "log_monitor.h"
 #include "session.h"
 
@@ -15,22 +15,11 @@ const std::string kLine = "2026-12-05 19:27:22 notice zuz: call started";
 class LogFormat : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(session.output.create_mutex()); }
-    // Runs a "log", "show" or "cull" line as the dispatcher would; what it printed.
+    // Runs a "log", "show" or "cull" line through the dispatcher; what it printed.
     std::string command(const std::string &line) {
-        std::vector<std::string> words;
-        for (size_t at = 0, end; at < line.size(); at = end + 1) {
-            end = std::min(line.find(' ', at), line.size());
-            words.push_back(line.substr(at, end - at));
-        }
-        std::vector<char *> argv;
-        for (std::string &w : words)
-            argv.push_back(w.data());
-        const int argc = static_cast<int>(argv.size());
         CommandContext context{session, loop};
         testing::internal::CaptureStdout();
-        (words[0] == "log"    ? log_cmd
-         : words[0] == "show" ? log_show_cmd
-                              : log_cull_cmd)(context, argc, argv.data());
+        process_command(context, line.c_str());
         return testing::internal::GetCapturedStdout();
     }
     // What the monitor shows for line, or "<dropped>".
