@@ -87,7 +87,7 @@ TEST(SimDevice, LauncherRefusesBadOptionsWithStatus2) {
         {"--install", "/bin/sh=/usr/bin/sh", "true"},
         {"--install", "/no/such/file=/opt/x", "true"},
         {"--setting", "novalue", "true"},
-        {"--zuz-start-delay", "soon", "true"},
+        {"--lockout-ms", "soon", "true"},
         {"--forward", "2323:65536", "true"},
     };
     for (const auto &args : cases) {

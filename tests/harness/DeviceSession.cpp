@@ -48,7 +48,7 @@ std::vector<std::string> launcherArguments(const DeviceOptions &o, const std::st
         add("--setting", name + "=" + value);
     if (!o.readyMarker) args.push_back("--no-ready");
     if (!o.syslogd) args.push_back("--no-syslogd");
-    if (o.zuzStartDelayMs > 0) add("--zuz-start-delay", std::to_string(o.zuzStartDelayMs));
+    if (o.zuzLate) args.push_back("--zuz-late");
     args.insert(args.end(), o.launcherArguments.begin(), o.launcherArguments.end());
     args.push_back("--");
     args.insert(args.end(), o.command.begin(), o.command.end());

@@ -66,7 +66,8 @@ struct DeviceOptions {
     std::string zuzRules;
     bool readyMarker = true;
     bool syslogd = true;
-    int zuzStartDelayMs = 0;
+    // zuz listens only once the device has refused a TCP connection (the shell's first).
+    bool zuzLate = false;
     unsigned short rows = 24;
     unsigned short columns = 80;
     // More launcher options (e.g. "--no-api-listener-dir"), placed before the command.
