@@ -122,6 +122,12 @@ TEST(SimDevice, SyslogdForwardsLinesInTheShellsLayoutAfterHangup) {
     auto listener = device.bindDatagram("/tmp/sysloglisteners/vela3");
     auto log = device.connectDatagram("/dev/log");
     ASSERT_TRUE(listener && log);
+    // zuz logs its start once it listens, maybe after the command started: that record
+    // must be in before the hangup, or it could be forwarded first.
+    ASSERT_TRUE(eventually([&] {
+        auto records = device.syslogRecords();
+        return !records.empty() && records.front().message == "application started";
+    }));
     ASSERT_TRUE(device.signalDaemon("syslogd", SIGHUP));
     auto send = [&](const std::string &datagram) {
         ASSERT_EQ(::send(log.get(), datagram.data(), datagram.size(), 0),
