@@ -113,6 +113,9 @@ run_tests() {
     # Labels: cmake/VelaTesting.cmake. Without binfmt_misc, qemu-user cannot follow a
     # test into the target programs it starts (the device, the editor's pty driver).
     if [ "$variant" = ppc ]; then
+        # Emulated, programs run several times slower (CPU-bound work, such as a 3 MiB
+        # paste, over ten times): tests wait three times as long (tests/support/time_scale.h).
+        export VELA_TEST_TIME_SCALE=3
         if register_ppc_emulation; then
             filter=(-LE emulation-unsafe)
         else

@@ -158,6 +158,8 @@ class DeviceSession {
 const char *deviceLauncherPath();
 
 // Polls condition every few milliseconds until it holds; false after timeout.
+// Every timeout of this class and of eventually lasts VELA_TEST_TIME_SCALE times longer
+// when that is set (see time_scale.h).
 bool eventually(const std::function<bool()> &condition,
                 std::chrono::milliseconds timeout = kDefaultTimeout);
 
