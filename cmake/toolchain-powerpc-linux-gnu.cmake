@@ -1,6 +1,6 @@
 # 32-bit big-endian PowerPC Linux, the device's processor, with Debian's cross compiler
-# (g++-powerpc-linux-gnu). Tests run under qemu-user (qemu-ppc), which finds the
-# target's C and C++ runtime under the cross sysroot.
+# (g++-powerpc-linux-gnu). Tests run under qemu-user-static (qemu-ppc-static), which
+# finds the target's C and C++ runtime under the cross sysroot.
 #
 #   cmake -S . -B build-ppc -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-powerpc-linux-gnu.cmake
 set(CMAKE_SYSTEM_NAME Linux)
@@ -25,4 +25,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # ctest (and GoogleTest's test discovery) run target programs through this.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-ppc -L ${VELA_PPC_SYSROOT})
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-ppc-static -L ${VELA_PPC_SYSROOT})

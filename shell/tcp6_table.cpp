@@ -13,7 +13,7 @@ constexpr size_t kAddressRoom = 56;
 
 struct Connection {
     unsigned local_port;
-    uint32_t remote_words[4];  // as the kernel prints them: each in host byte order
+    uint32_t remote_words[4];  // as the kernel prints them: each in its byte order
     unsigned state;
 };
 
@@ -61,9 +61,13 @@ bool parse_connection(char *line, Connection *out) {
     return parse_local(local, &out->local_port) && parse_remote(remote, out->remote_words);
 }
 
-void format_address(const uint32_t words[4], char *ip_string, size_t room) {
+void format_address(const uint32_t words[4], std::endian word_order, char *ip_string, size_t room) {
     in6_addr address;
-    memcpy(&address, words, sizeof address);  // host-order words lay the bytes back out
+    // Each word holds four bytes of the address, the first at its low end if little-endian.
+    for (size_t i = 0; i < sizeof address; ++i) {
+        size_t shift = 8 * (word_order == std::endian::little ? i % 4 : 3 - i % 4);
+        address.s6_addr[i] = static_cast<uint8_t>(words[i / 4] >> shift);
+    }
     const uint8_t *bytes = address.s6_addr;
     bool mapped = words[0] == 0 && words[1] == 0 && bytes[8] == 0 && bytes[9] == 0 &&
                   bytes[10] == 0xff && bytes[11] == 0xff && words[3] != 0;
@@ -76,6 +80,11 @@ void format_address(const uint32_t words[4], char *ip_string, size_t room) {
 }  // namespace
 
 void find_client_in_tcp6_table(FILE *table, unsigned int port, char *ip_string, size_t room) {
+    find_client_in_tcp6_table(table, port, std::endian::native, ip_string, room);
+}
+
+void find_client_in_tcp6_table(FILE *table, unsigned int port, std::endian word_order,
+                               char *ip_string, size_t room) {
     ip_string[0] = '\0';
     char line[512];
     if (fgets(line, sizeof line, table) == nullptr) return;  // the header
@@ -83,7 +92,7 @@ void find_client_in_tcp6_table(FILE *table, unsigned int port, char *ip_string, 
         Connection connection;
         if (!parse_connection(line, &connection)) continue;
         if (connection.state == kEstablished && connection.local_port == port) {
-            format_address(connection.remote_words, ip_string, room);
+            format_address(connection.remote_words, word_order, ip_string, room);
             return;
         }
     }

@@ -22,7 +22,8 @@ const char *usageText() {
            "  --no-api-listener-dir        no /tmp/apiasynclisteners\n"
            "  --no-syslog-listener-dir     no /tmp/sysloglisteners\n"
            "  --no-zuz, --no-syslogd       without the application, without the log daemon\n"
-           "  --zuz-start-delay MS         the application listens only after MS ms\n"
+           "  --zuz-late                   the application listens only once the device has\n"
+           "                               refused a TCP connection\n"
            "  --lockout-ms MS              how long failed logins lock a terminal\n"
            "  --telnetd                    telnet daemons: port 23 telnet, port 24 api sessions\n"
            "  --forward HOSTPORT:DEVPORT   relays the host's 127.0.0.1:HOSTPORT to DEVPORT\n"
@@ -108,10 +109,8 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error) {
             options.zuz = false;
         } else if (arg == "--no-syslogd") {
             options.syslogd = false;
-        } else if (arg == "--zuz-start-delay") {
-            if (!value(arg, text)) return false;
-            if (!parseNumber(text, 0, 3600000, options.zuzStartDelayMs))
-                return fail(error, "--zuz-start-delay needs milliseconds (0..3600000)");
+        } else if (arg == "--zuz-late") {
+            options.zuzLate = true;
         } else if (arg == "--lockout-ms") {
             if (!value(arg, text)) return false;
             if (!parseNumber(text, 0, 86400000, options.lockoutMs))

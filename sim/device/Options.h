@@ -27,9 +27,9 @@ struct Options {
     bool syslogListenerDir = true;
     bool zuz = true;
     bool syslogd = true;
-    long zuzStartDelayMs = 0;
-    long lockoutMs = -1;                        // -1: zuz's own default
-    bool telnetd = false;                       // busybox telnetd on ports 23 (telnet) and 24 (api)
+    bool zuzLate = false;  // zuz listens only once a TCP connection has been refused
+    long lockoutMs = -1;   // -1: zuz's own default
+    bool telnetd = false;  // busybox telnetd on ports 23 (telnet) and 24 (api)
     std::vector<telnet::ForwardRule> forwards;  // host 127.0.0.1 ports into the device
     pid_t joinPid = 0;                          // non-zero: run the command in that running device
     std::vector<std::string> command;

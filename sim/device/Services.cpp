@@ -140,16 +140,14 @@ void startServices(const Options &options) {
     }
     if (options.zuz) {
         std::vector<std::string> args;
-        if (options.zuzStartDelayMs > 0) {
-            args = {"--start-delay", std::to_string(options.zuzStartDelayMs)};
-        }
+        if (options.zuzLate) args.push_back("--late");
         if (options.lockoutMs >= 0) {
             args.push_back("--lockout-ms");
             args.push_back(std::to_string(options.lockoutMs));
         }
-        // A delayed start must not hold up the command.
-        startDaemon({"zuz", std::string(paths::kBinDir) + "/zuz", args,
-                     options.zuzStartDelayMs == 0, paths::kZuzOutputFile, paths::kZuzPidFile});
+        // A late start must not hold up the command.
+        startDaemon({"zuz", std::string(paths::kBinDir) + "/zuz", args, !options.zuzLate,
+                     paths::kZuzOutputFile, paths::kZuzPidFile});
     }
     if (options.telnetd) startTelnetDaemons();
 }

@@ -1,8 +1,9 @@
 // zuz: the simulated device's application, the shell's XCOM peer.
-//   zuz [--port N] [--ready-fd N] [--start-delay MS] [--lockout-ms MS]
+//   zuz [--port N] [--ready-fd N] [--late] [--lockout-ms MS]
 // Listens on 127.0.0.1 (and ::1 when the device has it) port 4121, one thread per
 // connection. --ready-fd: a byte is written to that descriptor once zuz listens;
-// --start-delay: zuz starts listening only after that many milliseconds;
+// --late: zuz starts listening only once the device's network has refused a TCP
+// connection (the shell's first attempt, say), however slowly the shell started;
 // --lockout-ms: how long a terminal stays locked after failed logins (60000).
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,6 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -32,7 +36,7 @@ namespace {
 struct Options {
     int port = 4121;
     int readyFd = -1;
-    long startDelayMs = 0;
+    bool late = false;
     long lockoutMs = 60000;
 };
 
@@ -46,20 +50,39 @@ bool parseOptions(int argc, char **argv, Options &options) {
     for (int i = 1; i < argc; ++i) {
         std::string_view name = argv[i];
         long value = 0;
+        if (name == "--late") {
+            options.late = true;
+            continue;
+        }
         if (i + 1 >= argc) return false;
         const char *text = argv[++i];
         if (name == "--port" && parseNumber(text, 1, 65535, value))
             options.port = static_cast<int>(value);
         else if (name == "--ready-fd" && parseNumber(text, 0, 65535, value))
             options.readyFd = static_cast<int>(value);
-        else if (name == "--start-delay" && parseNumber(text, 0, 3600000, value))
-            options.startDelayMs = value;
         else if (name == "--lockout-ms" && parseNumber(text, 0, 86400000, value))
             options.lockoutMs = value;
         else
             return false;
     }
     return true;
+}
+
+// Whether this network namespace has refused a TCP connection: the kernel counts it
+// among the failed attempts (Tcp AttemptFails in /proc/net/snmp, a line of names and a
+// line of values per protocol).
+bool tcpConnectionRefused() {
+    std::ifstream snmp("/proc/net/snmp");
+    std::string names, values;
+    while (std::getline(snmp, names) && std::getline(snmp, values)) {
+        if (names.rfind("Tcp:", 0) != 0) continue;
+        std::istringstream nameWords(names), valueWords(values);
+        std::string name, value;
+        while (nameWords >> name && valueWords >> value) {
+            if (name == "AttemptFails") return value != "0";
+        }
+    }
+    return false;
 }
 
 vela::UniqueFd listenOn(int family, int port) {
@@ -91,8 +114,7 @@ vela::UniqueFd listenOn(int family, int port) {
 int main(int argc, char **argv) {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        std::fputs("usage: zuz [--port N] [--ready-fd N] [--start-delay MS] [--lockout-ms MS]\n",
-                   stderr);
+        std::fputs("usage: zuz [--port N] [--ready-fd N] [--late] [--lockout-ms MS]\n", stderr);
         return 2;
     }
     ::signal(SIGPIPE, SIG_IGN);
@@ -105,8 +127,8 @@ int main(int argc, char **argv) {
     vela::UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
     ::openlog("zuz", LOG_PID, LOG_DAEMON);
 
-    if (options.startDelayMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(options.startDelayMs));
+    while (options.late && !tcpConnectionRefused())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     vela::UniqueFd listeners[2] = {listenOn(AF_INET, options.port),
                                    listenOn(AF_INET6, options.port)};
     if (!listeners[0]) {

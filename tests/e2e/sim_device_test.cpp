@@ -2,6 +2,7 @@
 // the host's /tmp and /dev/log stay untouched and nothing outlives a device, bad options
 // and bad zuz rules are refused, syslogd forwards lines in the layout the shell reads,
 // and fw_setenv stores its arguments verbatim.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,19 +26,23 @@ DeviceOptions deviceRunning(std::string script) {
     return options;
 }
 
-ino_t pidNamespaceOf(pid_t pid) {
-    struct stat st {};
-    ::stat(("/proc/" + std::to_string(pid) + "/ns/pid").c_str(), &st);
-    return st.st_ino;
+// The pid namespace of pid, held open: a namespace is known by its inode, which a new
+// one (another test's device) could take over once this one is gone.
+vela::UniqueFd pidNamespaceOf(pid_t pid) {
+    return vela::UniqueFd(
+        ::open(("/proc/" + std::to_string(pid) + "/ns/pid").c_str(), O_RDONLY | O_CLOEXEC));
 }
 
-// Host processes still inside the pid namespace with that inode.
-int processesIn(ino_t ns) {
+// Host processes still inside that pid namespace.
+int processesIn(const vela::UniqueFd &ns) {
+    struct stat nsStat {};
+    EXPECT_EQ(::fstat(ns.get(), &nsStat), 0);
     int count = 0;
     for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
         struct stat st {};
         count +=
-            ::stat((entry.path() / "ns/pid").c_str(), &st) == 0 && st.st_ino == ns &&
+            ::stat((entry.path() / "ns/pid").c_str(), &st) == 0 && st.st_ino == nsStat.st_ino &&
+            st.st_dev == nsStat.st_dev &&
             entry.path().filename().string().find_first_not_of("0123456789") == std::string::npos;
     }
     return count;
@@ -58,7 +63,7 @@ TEST(SimDevice, LeavesTheHostUntouchedAndNoProcessBehind) {
     const bool hadLog = ::stat("/dev/log", &hostLog) == 0;
     const std::string marker = "/tmp/vela-sim-marker-" + std::to_string(::getpid());
     const std::string daemonised = "setsid sleep 1000 >/dev/null 2>&1 & ";
-    ino_t ns;
+    vela::UniqueFd ns;
     {
         DeviceSession device(deviceRunning(daemonised + "touch " + marker + "; sleep infinity"));
         ns = pidNamespaceOf(device.initPid());
@@ -87,7 +92,7 @@ TEST(SimDevice, LauncherRefusesBadOptionsWithStatus2) {
         {"--install", "/bin/sh=/usr/bin/sh", "true"},
         {"--install", "/no/such/file=/opt/x", "true"},
         {"--setting", "novalue", "true"},
-        {"--zuz-start-delay", "soon", "true"},
+        {"--lockout-ms", "soon", "true"},
         {"--forward", "2323:65536", "true"},
     };
     for (const auto &args : cases) {
@@ -122,6 +127,12 @@ TEST(SimDevice, SyslogdForwardsLinesInTheShellsLayoutAfterHangup) {
     auto listener = device.bindDatagram("/tmp/sysloglisteners/vela3");
     auto log = device.connectDatagram("/dev/log");
     ASSERT_TRUE(listener && log);
+    // zuz logs its start once it listens, maybe after the command started: that record
+    // must be in before the hangup, or it could be forwarded first.
+    ASSERT_TRUE(eventually([&] {
+        auto records = device.syslogRecords();
+        return !records.empty() && records.front().message == "application started";
+    }));
     ASSERT_TRUE(device.signalDaemon("syslogd", SIGHUP));
     auto send = [&](const std::string &datagram) {
         ASSERT_EQ(::send(log.get(), datagram.data(), datagram.size(), 0),

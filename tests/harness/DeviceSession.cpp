@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "InDevice.h"
+#include "time_scale.h"
 
 namespace vela::test {
 
@@ -48,7 +49,7 @@ std::vector<std::string> launcherArguments(const DeviceOptions &o, const std::st
         add("--setting", name + "=" + value);
     if (!o.readyMarker) args.push_back("--no-ready");
     if (!o.syslogd) args.push_back("--no-syslogd");
-    if (o.zuzStartDelayMs > 0) add("--zuz-start-delay", std::to_string(o.zuzStartDelayMs));
+    if (o.zuzLate) args.push_back("--zuz-late");
     args.insert(args.end(), o.launcherArguments.begin(), o.launcherArguments.end());
     args.push_back("--");
     args.insert(args.end(), o.command.begin(), o.command.end());
@@ -62,7 +63,7 @@ const char *deviceLauncherPath() {
 }
 
 bool eventually(const std::function<bool()> &condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto deadline = std::chrono::steady_clock::now() + scaled(timeout);
     for (;;) {
         if (condition()) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -107,7 +108,7 @@ void DeviceSession::start() {
 }
 
 bool DeviceSession::waitFor(std::string_view text, std::chrono::milliseconds timeout) {
-    size_t end = terminal_.waitFor(text, matchEnd_, timeout);
+    size_t end = terminal_.waitFor(text, matchEnd_, scaled(timeout));
     if (end == std::string::npos) return false;
     matchEnd_ = end;
     return true;
@@ -115,7 +116,7 @@ bool DeviceSession::waitFor(std::string_view text, std::chrono::milliseconds tim
 
 std::optional<int> DeviceSession::waitExit(std::chrono::milliseconds timeout) {
     if (launcher_ != 0) {
-        exitStatus_ = waitChild(launcher_, timeout);
+        exitStatus_ = waitChild(launcher_, scaled(timeout));
         if (!exitStatus_) {
             tearDown();
             return std::nullopt;
@@ -146,7 +147,7 @@ RunResult DeviceSession::runInDevice(const std::vector<std::string> &argv,
     std::vector<std::string> args = {VELA_HARNESS_DEVICE_LAUNCHER, "--join",
                                      std::to_string(initPid_), "--"};
     args.insert(args.end(), argv.begin(), argv.end());
-    return runProcess(args, timeout);
+    return runProcess(args, scaled(timeout));
 }
 
 bool DeviceSession::signalDaemon(std::string_view name, int signal) {

@@ -66,7 +66,8 @@ struct DeviceOptions {
     std::string zuzRules;
     bool readyMarker = true;
     bool syslogd = true;
-    int zuzStartDelayMs = 0;
+    // zuz listens only once the device has refused a TCP connection (the shell's first).
+    bool zuzLate = false;
     unsigned short rows = 24;
     unsigned short columns = 80;
     // More launcher options (e.g. "--no-api-listener-dir"), placed before the command.
@@ -157,6 +158,8 @@ class DeviceSession {
 const char *deviceLauncherPath();
 
 // Polls condition every few milliseconds until it holds; false after timeout.
+// Every timeout of this class and of eventually lasts VELA_TEST_TIME_SCALE times longer
+// when that is set (see time_scale.h).
 bool eventually(const std::function<bool()> &condition,
                 std::chrono::milliseconds timeout = kDefaultTimeout);
 

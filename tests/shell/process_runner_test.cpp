@@ -31,21 +31,25 @@ unsigned long long field(const std::string &status, const std::string &name) {
 
 }  // namespace
 
-TEST(ProcessRunner, StatusesOfToolsThatRunFailOrCannotStart) {
+TEST(ProcessRunner, StatusesOfToolsThatRunOrFail) {
     const char *yes[] = {"/bin/true", nullptr};
     const char *no[] = {"/bin/false", nullptr};
-    const char *missing[] = {"/nonexistent/tool", nullptr};
     const char *on_path[] = {"true", nullptr};
     EXPECT_EQ(wait_for_child(spawn_program(yes, SpawnOptions{})), 0);
     EXPECT_EQ(WEXITSTATUS(wait_for_child(spawn_program(no, SpawnOptions{}))), 1);
-    EXPECT_EQ(spawn_program(missing, SpawnOptions{}), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(spawn_program(on_path, SpawnOptions{}), -1) << "no PATH lookup unless asked";
     SpawnOptions search;
     search.search_path = true;
     EXPECT_EQ(wait_for_child(spawn_program(on_path, search)), 0);
     EXPECT_EQ(wait_for_child(getpid() + 1000000), -1);
     EXPECT_EQ(WEXITSTATUS(run_command_line("exit 3")), 3);
+}
+
+TEST(ProcessRunner, ToolsThatCannotStartAreRefusedWithTheirError) {
+    const char *missing[] = {"/nonexistent/tool", nullptr};
+    const char *on_path[] = {"true", nullptr};
+    EXPECT_EQ(spawn_program(missing, SpawnOptions{}), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(spawn_program(on_path, SpawnOptions{}), -1) << "no PATH lookup unless asked";
 }
 
 // A tool gets neither the shell's blocked termination signals nor its ignored SIGPIPE

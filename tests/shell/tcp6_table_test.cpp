@@ -1,12 +1,15 @@
-// Finding the telnet client's address in tables laid out as the kernel prints them.
+// Finding the telnet client's address in tables laid out as the kernel prints them, by
+// a kernel of either byte order.
 
 #include "tcp6_table.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <stdint.h>
-#include <string.h>
 
+#include <bit>
+#include <initializer_list>
+#include <optional>
 #include <string>
 
 namespace {
@@ -15,46 +18,80 @@ const char *const kHeader =
     "  sl  local_address                         remote_address                        st "
     "tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
 
-// One address as the kernel prints it: four 32-bit words, each in host byte order.
-std::string kernel_words(const char *text) {
+// One address as a kernel of that byte order prints it: four 32-bit words in hex.
+std::string kernel_words(const char *text, std::endian order) {
     in6_addr address;
     EXPECT_EQ(inet_pton(AF_INET6, text, &address), 1) << text;
-    uint32_t words[4];
-    memcpy(words, &address, sizeof words);
-    char out[33];
-    snprintf(out, sizeof out, "%08X%08X%08X%08X", words[0], words[1], words[2], words[3]);
+    std::string out;
+    for (int word = 0; word < 4; ++word) {
+        const uint8_t *bytes = address.s6_addr + 4 * word;
+        uint32_t value = 0;
+        for (int i = 0; i < 4; ++i)  // from the most significant byte
+            value = value << 8 | bytes[order == std::endian::big ? i : 3 - i];
+        char hex[9];
+        snprintf(hex, sizeof hex, "%08X", value);
+        out += hex;
+    }
     return out;
 }
 
-std::string row(int slot, unsigned local_port, const char *remote, unsigned state) {
-    char line[300];
-    snprintf(line, sizeof line,
-             "%4d: %s:%04X %s:C350 %02X 00000000:00000000 00:00000000 00000000     0        0 "
-             "12345 1 0000000000000000 20 4 30 10 -1\n",
-             slot, kernel_words("::").c_str(), local_port, kernel_words(remote).c_str(), state);
-    return line;
+struct Row {
+    unsigned local_port;
+    const char *remote;
+    unsigned state;
+};
+
+std::string table_of(std::initializer_list<Row> rows, std::endian order) {
+    std::string table = kHeader;
+    int slot = 0;
+    for (const Row &r : rows) {
+        char line[300];
+        snprintf(line, sizeof line,
+                 "%4d: %s:%04X %s:C350 %02X 00000000:00000000 00:00000000 00000000     0 "
+                 "       0 12345 1 0000000000000000 20 4 30 10 -1\n",
+                 slot++, kernel_words("::", order).c_str(), r.local_port,
+                 kernel_words(r.remote, order).c_str(), r.state);
+        table += line;
+    }
+    return table;
 }
 
-std::string find(const std::string &table, unsigned port) {
+// The client found in table; with no order given, through the host-order entry point.
+std::string find(const std::string &table, unsigned port,
+                 std::optional<std::endian> order = std::nullopt) {
     FILE *file = fmemopen(const_cast<char *>(table.data()), table.size(), "r");
     char ip[56] = "stale";
-    find_client_in_tcp6_table(file, port, ip, sizeof ip);
+    if (order)
+        find_client_in_tcp6_table(file, port, *order, ip, sizeof ip);
+    else
+        find_client_in_tcp6_table(file, port, ip, sizeof ip);
     fclose(file);
     return ip;
 }
 
-TEST(Tcp6Table, FirstEstablishedConnectionToThePort) {
-    const std::string table =
-        std::string(kHeader) + row(0, 23, "::", 0x0A) + row(1, 23, "::ffff:10.0.0.1", 0x06) +
-        row(2, 22, "::ffff:10.0.0.2", 0x01) + row(3, 23, "::ffff:192.168.1.20", 0x01) +
-        row(4, 23, "::ffff:10.0.0.4", 0x01) + row(5, 24, "2001:db8::7", 0x01) +
-        row(6, 25, "::ffff:0.0.0.0", 0x01);
-    EXPECT_EQ(find(table, 23), "192.168.1.20");  // mapped IPv4 in dotted form
-    EXPECT_EQ(find(table, 24), "2001:db8::7");
-    EXPECT_EQ(find(table, 25), "::ffff:0.0.0.0");  // a zero IPv4 part keeps the IPv6 form
-    EXPECT_EQ(find(table, 26), "");
+TEST(Tcp6Table, FirstEstablishedConnectionToThePortInEitherByteOrder) {
+    for (std::endian order : {std::endian::little, std::endian::big}) {
+        SCOPED_TRACE(order == std::endian::big ? "big-endian" : "little-endian");
+        const std::string table = table_of({{23, "::", 0x0A},
+                                            {23, "::ffff:10.0.0.1", 0x06},
+                                            {22, "::ffff:10.0.0.2", 0x01},
+                                            {23, "::ffff:192.168.1.20", 0x01},
+                                            {23, "::ffff:10.0.0.4", 0x01},
+                                            {24, "2001:db8::7", 0x01},
+                                            {25, "::ffff:0.0.0.0", 0x01}},
+                                           order);
+        EXPECT_EQ(find(table, 23, order), "192.168.1.20");  // mapped IPv4 in dotted form
+        EXPECT_EQ(find(table, 24, order), "2001:db8::7");
+        EXPECT_EQ(find(table, 25, order), "::ffff:0.0.0.0");  // a zero IPv4 part keeps it
+        EXPECT_EQ(find(table, 26, order), "");
+    }
     EXPECT_EQ(find("", 23), "");
     EXPECT_EQ(find(std::string(kHeader) + "garbage line\n   1: short:1 x:2 01\n", 23), "");
+}
+
+TEST(Tcp6Table, TheTableReadFromProcIsInTheHostsByteOrder) {
+    const std::string table = table_of({{23, "2001:db8::7", 0x01}}, std::endian::native);
+    EXPECT_EQ(find(table, 23), "2001:db8::7");
 }
 
 }  // namespace

@@ -92,7 +92,7 @@ TEST(SpineStartup, ALateApplicationIsAwaitedOnceVisiblySerialPortsSilently) {
     // Both wait together: the shell retries every 5 seconds.
     DeviceOptions telnetOptions = shellWith({"-t", "telnet"}),
                   serialOptions = shellWith({"-t", "rs232"});
-    telnetOptions.zuzStartDelayMs = serialOptions.zuzStartDelayMs = 300;
+    telnetOptions.zuzLate = serialOptions.zuzLate = true;
     DeviceSession telnet(telnetOptions), serial(serialOptions);
     ASSERT_TRUE(telnet.waitForZuzLine(kLoopReady, 8s));
     ASSERT_TRUE(serial.waitForZuzLine("E: whoami", 8s));

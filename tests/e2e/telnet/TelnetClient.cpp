@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "time_scale.h"
+
 namespace vela::test::telnet {
 
 namespace {
@@ -35,7 +37,7 @@ bool TelnetClient::waitClosed(std::chrono::milliseconds timeout) {
 }
 
 bool TelnetClient::waitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto deadline = std::chrono::steady_clock::now() + scaled(timeout);
     while (!done()) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());

@@ -20,7 +20,7 @@ class TelnetClient {
     // Takes over a connected socket (an empty one makes a client that is closed).
     explicit TelnetClient(vela::UniqueFd socket);
 
-    // All members are for one thread.
+    // All members are for one thread. Timeouts scale as the harness's do (time_scale.h).
 
     bool connected() const { return static_cast<bool>(socket_); }
     // Sends a line as a telnet client does for Enter (CR LF); false on a write error.
