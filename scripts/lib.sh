@@ -59,7 +59,10 @@ configure_and_build() {
                      -DCMAKE_CXX_COMPILER=clang++-14) ;;
         *) echo "unknown variant $variant" >&2; exit 2 ;;
     esac
-    cmake -S "$source" -B "$dir" -G Ninja "${flags[@]}" >/dev/null
+    # More cache settings for this configure, e.g. VELA_CMAKE_ARGS="-DVELA_BUILD_TESTS=OFF".
+    local extra=()
+    read -ra extra <<<"${VELA_CMAKE_ARGS:-}"
+    cmake -S "$source" -B "$dir" -G Ninja "${flags[@]}" "${extra[@]}" >/dev/null
     cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 }
 

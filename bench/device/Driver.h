@@ -17,6 +17,9 @@ struct Context {
     std::string results;   // the results file, appended to
     std::string programs;  // directory of the raw programs and vela_bench_alloc in the device
     std::string vela;      // the shell's path in the device
+    // The build of the shell and the raw programs: "host", or "ppc" when they are the
+    // PowerPC build, run under user-mode emulation (only the memory rows then).
+    std::string build = "host";
     bool quick = false;    // small counts: checks that everything runs, measures little
     // Rounds of each side-by-side measurement: the shell and its baseline take turns, each
     // round doing a share of the work, so that both meet the same background load.

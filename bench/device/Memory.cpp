@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "Driver.h"
 
@@ -69,6 +70,80 @@ CpuFigure idleCpu(const Programs &shells, const Programs &raws) {
     return {"us/s idle", perSecond(shellUsed, shells), perSecond(rawUsed, raws), "prog"};
 }
 
+// Private memory of a process under user-mode emulation, apart: the target program's own
+// pages (the address range the emulator reserved for it, which holds the program's file)
+// and the emulator's.
+struct Emulated {
+    double targetKiB = 0;
+    double emulatorKiB = 0;
+};
+
+Emulated emulatedMemoryOf(pid_t pid, const std::string &program) {
+    struct Region {
+        unsigned long start, end;
+        std::string path;
+        double privateKiB = 0;
+    };
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
+    if (!in) throw std::runtime_error("cannot read smaps of " + std::to_string(pid));
+    std::vector<Region> regions;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string first, name, path;
+        fields >> first;
+        const size_t dash = first.find('-');
+        if (dash != std::string::npos && first.find(':') == std::string::npos) {
+            std::string perms, offset, dev, inode;
+            fields >> perms >> offset >> dev >> inode >> path;
+            regions.push_back({std::stoul(first.substr(0, dash), nullptr, 16),
+                               std::stoul(first.substr(dash + 1), nullptr, 16), path});
+        } else if ((first == "Private_Clean:" || first == "Private_Dirty:") && !regions.empty()) {
+            double kib = 0;
+            fields >> kib;
+            regions.back().privateKiB += kib;
+        }
+    }
+    // The reserved range is one run of adjacent mappings around the program's file.
+    size_t at = 0;
+    while (at < regions.size() && regions[at].path != program)
+        ++at;
+    if (at == regions.size()) throw std::runtime_error(program + " is not mapped");
+    size_t first = at, last = at;
+    while (first > 0 && regions[first - 1].end == regions[first].start)
+        --first;
+    while (last + 1 < regions.size() && regions[last].end == regions[last + 1].start)
+        ++last;
+    Emulated m;
+    for (size_t i = 0; i < regions.size(); ++i)
+        (i >= first && i <= last ? m.targetKiB : m.emulatorKiB) += regions[i].privateKiB;
+    return m;
+}
+
+Emulated averageEmulated(const Programs &programs, const std::string &program) {
+    Emulated sum;
+    for (const auto &p : programs) {
+        const Emulated m = emulatedMemoryOf(p->pid(), program);
+        sum.targetKiB += m.targetKiB;
+        sum.emulatorKiB += m.emulatorKiB;
+    }
+    const double n = static_cast<double>(programs.size());
+    return {sum.targetKiB / n, sum.emulatorKiB / n};
+}
+
+// The PowerPC build under emulation: the same sessions, each figure split in two.
+void recordEmulated(const Context &ctx, const Programs &shells, const Programs &raws,
+                    const char *targetId, const char *emulatorId, const std::string &sessions) {
+    const Emulated shell = averageEmulated(shells, ctx.vela);
+    const Emulated raw = averageEmulated(raws, ctx.program("raw_command_echo"));
+    const std::string note = "under qemu-user; raw: raw_command_echo, connected and idle";
+    Figure target{targetId, sessions + ": the PowerPC program's own private memory", "KiB",
+                  shell.targetKiB, raw.targetKiB, "report", note, {}, "ppc"};
+    Figure emulator{emulatorId, sessions + ": the emulator's private memory beside it", "KiB",
+                    shell.emulatorKiB, raw.emulatorKiB, "report", note, {}, "ppc"};
+    ctx.record(target);
+    ctx.record(emulator);
+}
+
 std::string rssNote(const Memory &shell, const Memory &raw) {
     return "resident " + std::to_string(static_cast<long>(shell.rssKiB)) + " KiB (raw " +
            std::to_string(static_cast<long>(raw.rssKiB)) +
@@ -85,18 +160,27 @@ void runMemory(const Context &ctx) {
     shells.push_back(startShell(ctx, "telnet"));
     raws.push_back(startRaw(ctx, "raw_command_echo", {}));
     std::this_thread::sleep_for(kSettle);
-    Memory one = averageOf(shells);
-    Memory rawOne = averageOf(raws);
-    ctx.record({"7a", "one idle telnet session: private resident memory", "KiB", one.privateKiB,
-                rawOne.privateKiB, "value<=1024", rssNote(one, rawOne), idleCpu(shells, raws)});
-    ctx.record({"7b", "one idle telnet session: proportional set size (PSS)", "KiB", one.pssKiB,
-                rawOne.pssKiB, "report", "", seeRow("7a")});
+    if (ctx.build == "ppc") {
+        recordEmulated(ctx, shells, raws, "7a", "7b", "one idle telnet session");
+    } else {
+        Memory one = averageOf(shells);
+        Memory rawOne = averageOf(raws);
+        ctx.record({"7a", "one idle telnet session: private resident memory", "KiB",
+                    one.privateKiB, rawOne.privateKiB, "value<=1024", rssNote(one, rawOne),
+                    idleCpu(shells, raws)});
+        ctx.record({"7b", "one idle telnet session: proportional set size (PSS)", "KiB",
+                    one.pssKiB, rawOne.pssKiB, "report", "", seeRow("7a")});
+    }
 
     while (shells.size() < kSessions) {
         shells.push_back(startShell(ctx, "telnet"));
         raws.push_back(startRaw(ctx, "raw_command_echo", {}));
     }
     std::this_thread::sleep_for(kSettle);
+    if (ctx.build == "ppc") {
+        recordEmulated(ctx, shells, raws, "7c", "7d", "11 idle telnet sessions, per session");
+        return;
+    }
     Memory each = averageOf(shells);
     Memory rawEach = averageOf(raws);
     ctx.record({"7c", "11 idle telnet sessions: private resident memory per session", "KiB",

@@ -1,6 +1,8 @@
 // vela_bench_device: the benchmarks that need a simulated device, run inside one.
-//   vela_bench_device --results FILE --programs DIR [--vela PATH] [--quick] [--rounds N]
-//                     [--only 1,2,...]
+//   vela_bench_device --results FILE --programs DIR [--vela PATH] [--build ppc] [--quick]
+//                     [--rounds N] [--only 1,2,...]
+// With --build ppc the shell and the raw programs are the PowerPC build, run under
+// user-mode emulation: only the memory rows (7) apply.
 // Appends its figures to FILE; a benchmark that fails is recorded as failed and the others
 // still run. DIR holds the raw programs and vela_bench_alloc.
 #include <spawn.h>
@@ -69,8 +71,8 @@ const Benchmark kBenchmarks[] = {
 
 [[noreturn]] void usage() {
     std::fputs(
-        "usage: vela_bench_device --results FILE --programs DIR [--vela PATH] [--quick]\n"
-        "                         [--rounds N] [--only 1,2,...]\n",
+        "usage: vela_bench_device --results FILE --programs DIR [--vela PATH] [--build ppc]\n"
+        "                         [--quick] [--rounds N] [--only 1,2,...]\n",
         stderr);
     std::exit(2);
 }
@@ -93,6 +95,8 @@ int main(int argc, char **argv) {
             ctx.programs = value();
         } else if (arg == "--vela") {
             ctx.vela = value();
+        } else if (arg == "--build") {
+            ctx.build = value();
         } else if (arg == "--quick") {
             ctx.quick = true;
         } else if (arg == "--rounds") {
