@@ -43,14 +43,6 @@ int processesIn(ino_t ns) {
     return count;
 }
 
-// The next datagram on fd; empty after 2 s.
-std::string receive(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    char buffer[4096];
-    ssize_t n = ::poll(&p, 1, 2000) == 1 ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
-    return std::string(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-}
-
 }  // namespace
 
 TEST(SimDevice, LeavesTheHostUntouchedAndNoProcessBehind) {
@@ -117,32 +109,35 @@ TEST(SimDevice, ZuzRulesParserRejectsBadLines) {
     EXPECT_THROW(DeviceState("/nonexistent").setZuzRules("any => reply"), std::invalid_argument);
 }
 
-TEST(SimDevice, SyslogdForwardsLinesInTheShellsLayoutAfterHangup) {
+// syslogd forwards lines in the layout the shell reads, also after a SIGHUP; fw_setenv
+// stores its arguments verbatim.
+TEST(SimDevice, SyslogdAndFwSetenvServeTheShellAsTheDevicesOwnDo) {
     DeviceSession device(deviceRunning("sleep infinity"));
     auto listener = device.bindDatagram("/tmp/sysloglisteners/vela3");
     auto log = device.connectDatagram("/dev/log");
     ASSERT_TRUE(listener && log);
     ASSERT_TRUE(device.signalDaemon("syslogd", SIGHUP));
-    auto send = [&](const std::string &datagram) {
-        ASSERT_EQ(::send(log.get(), datagram.data(), datagram.size(), 0),
+    // The next line that reaches the listener for a datagram sent to /dev/log; "" after 2 s.
+    auto forwarded = [&](const std::string &datagram) {
+        EXPECT_EQ(::send(log.get(), datagram.data(), datagram.size(), 0),
                   static_cast<ssize_t>(datagram.size()));
+        pollfd p{listener.get(), POLLIN, 0};
+        char buffer[4096];
+        ssize_t n = ::poll(&p, 1, 2000) == 1 ? ::recv(listener.get(), buffer, sizeof buffer, 0) : 0;
+        return std::string(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
     };
     // The C library's form, as the shell's records arrive.
-    send("<69>Dec  5 19:27:22 vela: SECURITY: telnet3:Session timed out ID: admin\n");
-    std::string line = receive(listener.get());
+    std::string line =
+        forwarded("<69>Dec  5 19:27:22 vela: SECURITY: telnet3:Session timed out ID: admin\n");
     EXPECT_TRUE(std::regex_match(
         line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d notice vela: SECURITY: )"
                          R"(telnet3:Session timed out ID: admin\n)")))
         << line;
     // The level word starts at 20; a line is cut at 1024 bytes.
-    send("<3>zuz: " + std::string(2000, 'z'));
-    line = receive(listener.get());
+    line = forwarded("<3>zuz: " + std::string(2000, 'z'));
     EXPECT_EQ(line.size(), 1024u);
     EXPECT_EQ(line.substr(20, 9), "err zuz: ");
-}
 
-TEST(SimDevice, FwSetenvKeepsItsArgumentsVerbatim) {
-    DeviceSession device(deviceRunning("sleep infinity"));
     const std::string value = "a b;$(reboot) `x` \"q\" 'r' \\ *";
     EXPECT_EQ(device.runInDevice({"fw_setenv", "bootargs", value}).status, 0);
     EXPECT_EQ(device.state().bootEnv()["bootargs"], value);

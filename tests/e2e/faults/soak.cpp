@@ -28,16 +28,15 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kTelnetSessions = 7;
-constexpr int kApiSessions = 3;
-constexpr int kLogLinesPerSecond = 100;
+constexpr int kTelnetSessions = 7, kSessions = kTelnetSessions + 3;
+constexpr auto kLogLinePause = std::chrono::milliseconds(10);  // 100 lines a second
 constexpr auto kAnswerTimeout = std::chrono::seconds(20);
 // Resident memory may grow by this much after the warm-up (pages touched late).
 constexpr long kRssSlackKib = 256;
 
 std::atomic<long> g_commands{0}, g_events{0}, g_logLines{0}, g_errors{0};
 
-// Errors are printed as they happen; the test's thread and the workers share stderr.
+// Errors are printed as they happen; the workers share stderr.
 void report(const std::string &what) {
     static std::mutex print;
     std::lock_guard<std::mutex> lock(print);
@@ -45,23 +44,15 @@ void report(const std::string &what) {
     ++g_errors;
 }
 
-// One session's client and the commands it may type, with what answers each.
-class Worker {
-  public:
+// One session's client and the commands it types, with what answers each.
+struct Worker {
     static constexpr int kKinds = 6;
-
-    Worker(int number, bool is_api, vela::UniqueFd socket)
-        : id(number),
-          api(is_api),
-          client(std::move(socket)),
-          random_(static_cast<unsigned>(number)) {}
 
     // Types one command and waits for its answer; false (after a report) on a timeout
     // or a closed connection.
     bool step(int kind) {
-        const std::string tag = "s" + std::to_string(id) + "c" + std::to_string(commands);
-        const int events = 1 + static_cast<int>(random_() % 40);
-        const std::string n = std::to_string(events);
+        const std::string tag = "s" + std::to_string(id) + "c" + std::to_string(commands++);
+        const std::string n = std::to_string(1 + random() % 40);
         const std::pair<std::string, std::string> kinds[kKinds] = {
             {"echo " + tag, "\n" + tag + "\r\n"},
             {"events " + n, "event " + n + " of " + n + ":"},
@@ -71,34 +62,19 @@ class Worker {
             {api ? "help" : "history", api ? "commands of the application:" : "history success"},
         };
         const auto &[line, answer] = kinds[kind];
-        ++commands;
         ++g_commands;
-        if (kind == 1) g_events += events;
+        if (kind == 1) g_events += std::stol(n);
         if (client.typeLine(line) && client.waitFor(answer, kAnswerTimeout)) return true;
         report("session " + std::to_string(id) + ": no answer to \"" + line + "\"" +
                (client.connected() ? "" : " (connection closed)"));
         return false;
     }
 
-    // Every kind of command once, so that later growth is not first use.
-    bool warmUp() {
-        for (int kind = 0; kind < kKinds; ++kind)
-            if (!step(kind)) return false;
-        return true;
-    }
-
-    void run(Clock::time_point until) {
-        while (Clock::now() < until && step(static_cast<int>(random_() % kKinds))) {
-        }
-    }
-
     const int id;
     const bool api;
     TelnetClient client;
+    std::minstd_rand random{static_cast<unsigned>(id)};
     long commands = 0;
-
-  private:
-    std::minstd_rand random_;
 };
 
 // How many sessions of that port have recorded their login, the last step of a start.
@@ -111,11 +87,13 @@ long loginsRecorded(const DeviceSession &device, int port) {
 
 // pid -> resident memory in KiB of every shell in the device.
 std::map<int, long> shellRss(DeviceSession &device) {
-    auto result = device.runInDevice({"sh", "-c",
-                                      "for p in $(pgrep -x vela); do echo $p $(awk '/^VmRSS/ "
-                                      "{print $2}' /proc/$p/status); done"});
+    std::istringstream in(
+        device
+            .runInDevice({"sh", "-c",
+                          "for p in $(pgrep -x vela); do echo $p $(awk '/^VmRSS/ {print $2}' "
+                          "/proc/$p/status); done"})
+            .out);
     std::map<int, long> rss;
-    std::istringstream in(result.out);
     int pid;
     long kib;
     while (in >> pid >> kib)
@@ -140,13 +118,13 @@ int main(int argc, char **argv) {
     // One session after the other: a starting shell's children briefly carry its
     // command line, and would count for another shell starting at the same moment.
     std::vector<std::unique_ptr<Worker>> workers;
-    for (int i = 0; i < kTelnetSessions + kApiSessions; ++i) {
-        const int port = i >= kTelnetSessions ? 24 : 23;
+    for (int i = 0; i < kSessions; ++i) {
+        const int port = i < kTelnetSessions ? 23 : 24;
         const long before = loginsRecorded(device, port);
-        workers.push_back(std::make_unique<Worker>(i, port == 24, device.connectTcp(port)));
+        workers.push_back(
+            std::make_unique<Worker>(i, port == 24, TelnetClient(device.connectTcp(port))));
         if (!eventually([&] { return loginsRecorded(device, port) > before; }, 10s)) {
-            report("session " + std::to_string(i) +
-                   " did not start: " + workers.back()->client.text());
+            report("session " + std::to_string(i) + " did not start: " + workers[i]->client.text());
             return 1;
         }
     }
@@ -157,26 +135,30 @@ int main(int argc, char **argv) {
                          eleventh.waitClosed();
     if (!refused) report("the eleventh session was not refused: " + eleventh.text());
 
+    // Every kind of command once, so that later growth is not first use.
     for (auto &worker : workers)
-        if (!worker->warmUp()) return 1;
+        for (int kind = 0; kind < Worker::kKinds; ++kind)
+            if (!worker->step(kind)) return 1;
     const std::map<int, long> rssStart = shellRss(device);
 
     const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long>(minutes * 60000));
-    std::atomic<bool> flooding{true};
     std::thread flood([&, log = device.connectDatagram("/dev/log")] {
-        for (long n = 0; flooding; ++n) {
+        for (long n = 0; Clock::now() < until; ++n) {
             const std::string line = "<13>flood: soak log line " + std::to_string(n) +
                                      " %s%n \x1b[2J with some text to show";
             if (::send(log.get(), line.data(), line.size(), 0) > 0) ++g_logLines;
-            std::this_thread::sleep_for(std::chrono::microseconds(1000000 / kLogLinesPerSecond));
+            std::this_thread::sleep_for(kLogLinePause);
         }
     });
     std::vector<std::thread> threads;
     for (auto &worker : workers)
-        threads.emplace_back([&, w = worker.get()] { w->run(until); });
+        threads.emplace_back([&, w = worker.get()] {
+            while (Clock::now() < until &&
+                   w->step(static_cast<int>(w->random() % Worker::kKinds))) {
+            }
+        });
     for (auto &thread : threads)
         thread.join();
-    flooding = false;
     flood.join();
 
     const std::map<int, long> rssEnd = shellRss(device);
@@ -187,8 +169,7 @@ int main(int argc, char **argv) {
         report("shells left running after exit");
 
     std::printf("soak: %.1f minutes, %d sessions started, %d served, 1 refused by the limit%s\n",
-                minutes, kTelnetSessions + kApiSessions + 1, kTelnetSessions + kApiSessions,
-                refused ? " (as expected)" : " (NOT refused)");
+                minutes, kSessions + 1, kSessions, refused ? " (as expected)" : " (NOT refused)");
     std::printf("commands %ld, application events %ld, log lines %ld, errors %ld\n",
                 g_commands.load(), g_events.load(), g_logLines.load(), g_errors.load());
     std::printf("%-6s %-7s %9s %14s %12s %8s\n", "pid", "type", "commands", "RSS start KiB",
@@ -198,15 +179,13 @@ int main(int argc, char **argv) {
         report("found " + std::to_string(rssStart.size()) + " shells, not " +
                std::to_string(workers.size()));
     // Shells start in session order, so their pids come in that order too.
-    size_t i = 0;
+    auto worker = workers.begin();
     for (const auto &[pid, start] : rssStart) {
-        auto end = rssEnd.find(pid);
-        const long last = end == rssEnd.end() ? -1 : end->second;
-        const long growth = last < 0 ? 0 : last - start;
-        flat = flat && last >= 0 && growth <= kRssSlackKib;
-        const Worker *w = i < workers.size() ? workers[i++].get() : nullptr;
+        const long end = rssEnd.count(pid) ? rssEnd.at(pid) : -1;
+        flat = flat && end >= 0 && end - start <= kRssSlackKib;
+        const Worker *w = worker != workers.end() ? (worker++)->get() : nullptr;
         std::printf("%-6d %-7s %9ld %14ld %12ld %+8ld\n", pid, w && w->api ? "api" : "telnet",
-                    w ? w->commands : 0, start, last, growth);
+                    w ? w->commands : 0, start, end, end < 0 ? 0 : end - start);
     }
     std::printf("resident memory %s\n", flat ? "flat" : "NOT flat");
     return g_errors == 0 && flat && refused ? 0 : 1;

@@ -1,6 +1,7 @@
 // The secure profile's idle limit ("idletimeoutapi", in minutes) with its record, and
 // the import's time limit, on the short-minute shell (CLE_FASTCLOCK_MINUTE_MS ms).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "ShellOnDevice.h"
 
@@ -10,29 +11,37 @@ namespace {
 
 constexpr std::chrono::milliseconds kMinute{CLE_FASTCLOCK_MINUTE_MS};
 
-// A logged-in secure-profile telnet session with the given idle limit.
-struct LoggedIn : DeviceSession {
-    explicit LoggedIn(const std::string &idle)
-        : DeviceSession(keptUp(
-              shellWith({"-t", "telnet"}, secureProfile("secret", idle), VELA_FASTCLOCK_BINARY))) {
-        EXPECT_TRUE(
-            converse(*this, {{shown("Login:"), "admin\r"}, {shown("Password:"), "secret\r"}}));
-        EXPECT_TRUE(waitForLoop(*this));
-    }
-};
+DeviceOptions secureSession(const Settings &settings) {
+    return keptUp(shellWith({"-t", "telnet"}, settings, VELA_FASTCLOCK_BINARY));
+}
 
 }  // namespace
 
-TEST(SessionTimeLimits, IdleSessionEndsWithASecurityRecord) {
-    LoggedIn device("1");
+// The user is not the administrator here (the application accepts anyone), and has a
+// hostile name: sent encoded, greeted with the users' banner, and named literally in
+// the security record.
+TEST(SessionTimeLimits, IdleSessionEndsWithASecurityRecordNamingTheUserLiterally) {
+    const std::string user = "%n%s%x%%\x01\x07\x1b[7m", password = "pw\" x";
+    Settings settings = secureProfile(password, "1");
+    settings.insert(settings.end(),
+                    {{"loginbanneradmin", "Admin"}, {"loginbanneruser", "For@you"}});
+    DeviceOptions options = secureSession(settings);
+    options.zuzRules = "prefix \"E: _control login\" => result \"success\"\n";
+    DeviceSession device(options);
+    ASSERT_TRUE(converse(device, {{"Login:", user + "\r"}, {"Password:", password + "\r"}}));
+    ASSERT_TRUE(waitForLoop(device));
+    const std::string tty = ttyOf(device), logout = "E: _control logout " + tty;
+    EXPECT_EQ(zuzCount(device, "E: _control login \"" + hexEncoded(user) + "\" \"" +
+                                   hexEncoded(password) + "\" " + tty),
+              1);
+    EXPECT_NE(device.output().find("\r\nFor\r\nyou\r\n"), std::string::npos);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(endStatus(device, true, kMinute * 3), 0);
     EXPECT_GE(msSince(start), kMinute.count() * 9 / 10);
     EXPECT_NE(device.output().find(shown("Session timed out")), std::string::npos);
-    const std::string tty = ttyOf(device), logout = "E: _control logout " + tty;
     EXPECT_EQ(zuzFrom(device, logout), (std::vector<std::string>{logout, kClear23, "U"}));
     const std::string expected =
-        "SECURITY: " + sessionName(device) + ":Session timed out ID: admin";
+        "SECURITY: " + sessionName(device) + ":Session timed out ID: " + user;
     ASSERT_TRUE(waitForRecord(device, expected));
     int found = 0;
     for (const auto &record : device.syslogRecords()) {
@@ -45,22 +54,30 @@ TEST(SessionTimeLimits, IdleSessionEndsWithASecurityRecord) {
     EXPECT_EQ(ptyLocalModes(tty) & (ICANON | ECHO), tcflag_t(ICANON | ECHO)) << "terminal restored";
 }
 
+// Without an idle limit only the import times out, keeping its partial file; the
+// session goes on, no longer importing. Its logout does not wait for an application that
+// was killed meanwhile.
 TEST(SessionTimeLimits, WithoutIdleLimitOnlyTheImportTimesOutKeepingThePartialFile) {
-    LoggedIn device("Off");
+    DeviceSession device(secureSession(secureProfile("secret")));
+    ASSERT_TRUE(converse(device, {{"Login:", "admin\r"}, {"Password:", "secret\r"}}));
+    ASSERT_TRUE(waitForLoop(device));
     device.type("importdirectory\rfirst\r");
     ASSERT_TRUE(device.waitFor("import started\r\n"));
-    const auto start = std::chrono::steady_clock::now();
+    auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(device.waitFor(shown("importdirectory timed out"), kMinute * 3));
     EXPECT_GE(msSince(start), kMinute.count() * 9 / 10);
     EXPECT_EQ(deviceFile(device, "/tmp/webdata/directory"), "first\n");
     EXPECT_FALSE(deviceFile(device, "/tmp/webdata/directory.csv"));
-
-    // No idle limit afterwards either; the session goes on, no longer importing.
     EXPECT_FALSE(device.waitFor("timed out", kMinute * 3 / 2));
     device.type("version\r");
     EXPECT_TRUE(device.waitForZuzLine("C: version"));
     EXPECT_EQ(zuzCount(device, "C: _importdirectory", true), 0);
+
+    ASSERT_TRUE(device.signalDaemon("zuz", SIGKILL));
+    ASSERT_TRUE(eventually([&] { return !device.connectTcp(); }));
+    start = std::chrono::steady_clock::now();
     device.type("\x04");
-    EXPECT_EQ(endStatus(device), 0);
+    EXPECT_EQ(endStatus(device, false), 0);
+    EXPECT_LT(msSince(start), 4000) << "the logout would wait five seconds";
     EXPECT_EQ(device.output().find("Session timed out"), std::string::npos);
 }

@@ -39,11 +39,13 @@ TEST(LoginGuard, CtrlZAtThePromptsDoesNotStopTheSession) {
                        std::string(kDeviceVela) + " -t telnet; echo \"[end $?]\""};
     DeviceSession device(options);
     ASSERT_TRUE(device.waitFor(shown("Login:"))) << device.output();
-    device.type("\x1a");
-    device.type("admin\r");
+    device.type(
+        "\x1a"
+        "admin\r");
     ASSERT_TRUE(device.waitFor(kPassword)) << device.output();
-    device.type("\x1a");
-    device.type("secret\r");
+    device.type(
+        "\x1a"
+        "secret\r");
     ASSERT_TRUE(device.waitFor(kShellBanner)) << device.output();
     ASSERT_TRUE(waitForLoop(device));
     device.type("\x04");
