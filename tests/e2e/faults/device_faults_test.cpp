@@ -1,27 +1,12 @@
-// Device services that are missing, dead, slow or broken: syslogd, the configuration
-// tool kbox, the listener directories. Each test names the outcome it expects. (An
-// import directory that cannot be written: tests/e2e/login.)
+// Device services that are missing, slow or broken: the configuration tool kbox, the
+// listener directories. Each test names the outcome it expects. (A dead syslogd:
+// application_faults_test.cpp; an import directory that cannot be written:
+// tests/e2e/login.)
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include "ShellOnDevice.h"
 
 using namespace vela::test;
-
-TEST(FaultsDevice, KilledSyslogdLeavesAMirroredSessionWorking) {
-    DeviceSession device(keptUp(shellWith({"-t", "api", "--nobanner"})));
-    ASSERT_TRUE(waitForLoop(device));
-    ASSERT_TRUE(device.signalDaemon("syslogd", SIGKILL));
-    ASSERT_TRUE(eventually([&] { return device.runInDevice({"pidof", "syslogd"}).status != 0; }));
-    // Every line and every output line is still handed to the dead log.
-    for (int i = 0; i < 30; ++i)
-        EXPECT_NE(vela::test::exchange(device, "echo line" + std::to_string(i)).find("line"),
-                  std::string::npos);
-    device.type("nosuch\r");
-    EXPECT_TRUE(device.waitFor(shown("error: command not found")));
-    device.type("\x04");
-    EXPECT_EQ(endStatus(device), 0);
-}
 
 // A tool that cannot run or says nothing gives empty values: the session opens as on a
 // device without a password (the device's own tool is part of its trusted base). An

@@ -28,9 +28,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kTelnetSessions = 7, kSessions = kTelnetSessions + 3;
+constexpr int kTelnetSessions = 7, kSessions = kTelnetSessions + 3, kKinds = 6;
 constexpr auto kLogLinePause = std::chrono::milliseconds(10);  // 100 lines a second
-constexpr auto kAnswerTimeout = std::chrono::seconds(20);
 // Resident memory may grow by this much after the warm-up (pages touched late).
 constexpr long kRssSlackKib = 256;
 
@@ -44,12 +43,10 @@ void report(const std::string &what) {
     ++g_errors;
 }
 
-// One session's client and the commands it types, with what answers each.
+// One session's client and the commands it types.
 struct Worker {
-    static constexpr int kKinds = 6;
-
-    // Types one command and waits for its answer; false (after a report) on a timeout
-    // or a closed connection.
+    // Types one command of that kind and waits for its answer; false (after a report)
+    // on a timeout or a closed connection.
     bool step(int kind) {
         const std::string tag = "s" + std::to_string(id) + "c" + std::to_string(commands++);
         const std::string n = std::to_string(1 + random() % 40);
@@ -64,7 +61,7 @@ struct Worker {
         const auto &[line, answer] = kinds[kind];
         ++g_commands;
         if (kind == 1) g_events += std::stol(n);
-        if (client.typeLine(line) && client.waitFor(answer, kAnswerTimeout)) return true;
+        if (client.typeLine(line) && client.waitFor(answer, std::chrono::seconds(20))) return true;
         report("session " + std::to_string(id) + ": no answer to \"" + line + "\"" +
                (client.connected() ? "" : " (connection closed)"));
         return false;
@@ -77,22 +74,13 @@ struct Worker {
     long commands = 0;
 };
 
-// How many sessions of that port have recorded their login, the last step of a start.
-long loginsRecorded(const DeviceSession &device, int port) {
-    auto lines = device.zuzReceived();
-    return std::count(
-        lines.begin(), lines.end(),
-        "E: execwithoutecho systemsetting telnet_client_" + std::to_string(port) + "_success True");
-}
-
 // pid -> resident memory in KiB of every shell in the device.
 std::map<int, long> shellRss(DeviceSession &device) {
-    std::istringstream in(
-        device
-            .runInDevice({"sh", "-c",
-                          "for p in $(pgrep -x vela); do echo $p $(awk '/^VmRSS/ {print $2}' "
-                          "/proc/$p/status); done"})
-            .out);
+    std::istringstream in(device
+                              .runInDevice({"sh", "-c",
+                                            "for p in $(pgrep -x vela); do echo $p $(awk "
+                                            "'/^VmRSS/ {print $2}' /proc/$p/status); done"})
+                              .out);
     std::map<int, long> rss;
     int pid;
     long kib;
@@ -115,15 +103,19 @@ int main(int argc, char **argv) {
     options.launcherArguments = {"--telnetd"};
     DeviceSession device(options);
 
-    // One session after the other: a starting shell's children briefly carry its
-    // command line, and would count for another shell starting at the same moment.
+    // One session after the other, each until it has recorded its login: a starting
+    // shell's children briefly carry its command line, and would count for another
+    // shell starting at the same moment.
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 0; i < kSessions; ++i) {
         const int port = i < kTelnetSessions ? 23 : 24;
-        const long before = loginsRecorded(device, port);
+        const std::string login = "E: execwithoutecho systemsetting telnet_client_" +
+                                  std::to_string(port) + "_success True";
+        auto logins = [&] { return std::ranges::count(device.zuzReceived(), login); };
+        const long before = logins();
         workers.push_back(
             std::make_unique<Worker>(i, port == 24, TelnetClient(device.connectTcp(port))));
-        if (!eventually([&] { return loginsRecorded(device, port) > before; }, 10s)) {
+        if (!eventually([&] { return logins() > before; }, 10s)) {
             report("session " + std::to_string(i) + " did not start: " + workers[i]->client.text());
             return 1;
         }
@@ -137,29 +129,26 @@ int main(int argc, char **argv) {
 
     // Every kind of command once, so that later growth is not first use.
     for (auto &worker : workers)
-        for (int kind = 0; kind < Worker::kKinds; ++kind)
+        for (int kind = 0; kind < kKinds; ++kind)
             if (!worker->step(kind)) return 1;
     const std::map<int, long> rssStart = shellRss(device);
 
     const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long>(minutes * 60000));
-    std::thread flood([&, log = device.connectDatagram("/dev/log")] {
-        for (long n = 0; Clock::now() < until; ++n) {
-            const std::string line = "<13>flood: soak log line " + std::to_string(n) +
+    std::vector<std::thread> threads;
+    threads.emplace_back([&, log = device.connectDatagram("/dev/log")] {
+        for (long n = 0; Clock::now() < until; std::this_thread::sleep_for(kLogLinePause)) {
+            const std::string line = "<13>flood: soak log line " + std::to_string(n++) +
                                      " %s%n \x1b[2J with some text to show";
             if (::send(log.get(), line.data(), line.size(), 0) > 0) ++g_logLines;
-            std::this_thread::sleep_for(kLogLinePause);
         }
     });
-    std::vector<std::thread> threads;
     for (auto &worker : workers)
         threads.emplace_back([&, w = worker.get()] {
-            while (Clock::now() < until &&
-                   w->step(static_cast<int>(w->random() % Worker::kKinds))) {
+            while (Clock::now() < until && w->step(static_cast<int>(w->random() % kKinds))) {
             }
         });
     for (auto &thread : threads)
         thread.join();
-    flood.join();
 
     const std::map<int, long> rssEnd = shellRss(device);
     for (auto &worker : workers)
@@ -172,8 +161,6 @@ int main(int argc, char **argv) {
                 minutes, kSessions + 1, kSessions, refused ? " (as expected)" : " (NOT refused)");
     std::printf("commands %ld, application events %ld, log lines %ld, errors %ld\n",
                 g_commands.load(), g_events.load(), g_logLines.load(), g_errors.load());
-    std::printf("%-6s %-7s %9s %14s %12s %8s\n", "pid", "type", "commands", "RSS start KiB",
-                "RSS end KiB", "growth");
     bool flat = rssStart.size() == workers.size();
     if (!flat)
         report("found " + std::to_string(rssStart.size()) + " shells, not " +
@@ -181,11 +168,12 @@ int main(int argc, char **argv) {
     // Shells start in session order, so their pids come in that order too.
     auto worker = workers.begin();
     for (const auto &[pid, start] : rssStart) {
-        const long end = rssEnd.count(pid) ? rssEnd.at(pid) : -1;
+        const long end = rssEnd.contains(pid) ? rssEnd.at(pid) : -1;
         flat = flat && end >= 0 && end - start <= kRssSlackKib;
         const Worker *w = worker != workers.end() ? (worker++)->get() : nullptr;
-        std::printf("%-6d %-7s %9ld %14ld %12ld %+8ld\n", pid, w && w->api ? "api" : "telnet",
-                    w ? w->commands : 0, start, end, end < 0 ? 0 : end - start);
+        std::printf(
+            "pid %-6d %-6s %6ld commands, resident %ld KiB at the start, %ld KiB at the end\n", pid,
+            w && w->api ? "api" : "telnet", w ? w->commands : 0, start, end);
     }
     std::printf("resident memory %s\n", flat ? "flat" : "NOT flat");
     return g_errors == 0 && flat && refused ? 0 : 1;

@@ -1,5 +1,5 @@
 // Directory import: lines pasted after "importdirectory" stored under /tmp/webdata and
-// handed to the application on "importcomplete". Its time limit: time_limit_test.cpp.
+// handed to the application on "importcomplete", unless the import times out.
 #include <gtest/gtest.h>
 
 #include "ShellOnDevice.h"
@@ -8,6 +8,8 @@ using namespace vela::test;
 
 namespace {
 
+using Lines = std::vector<std::string>;
+const std::string kCannotOpen = "ERROR: could not open file.\r\n";
 const std::string kCsv = "/tmp/webdata/directory.csv";
 const std::string kXml = "/tmp/webdata/directory.xml";
 const std::string kPartial = "/tmp/webdata/directory";
@@ -53,23 +55,16 @@ TEST(DirectoryImport, StoresEveryPastedLineAndHandsTheFileOver) {
         SCOPED_TRACE(handedOver + " of " + content.substr(0, 20));
         if (handedOver[0] == 'E') shell.run("apicmds", "mode...\r\r\n");
         shell.run("importdirectory", "import started\r\n");
-        EXPECT_FALSE(deviceFile(device, kCsv)) << "an earlier import is removed";
-        EXPECT_FALSE(deviceFile(device, kXml));
+        EXPECT_FALSE(deviceFile(device, kCsv) || deviceFile(device, kXml)) << "old ones removed";
         device.type(paste + "importcomplete\r");
-        std::vector<std::string> sent;
-        ASSERT_TRUE(eventually(
-            [&] {
-                for (const auto &line : shell.newZuzLines())
-                    sent.push_back(line);
-                return !sent.empty();
-            },
-            30s));
-        EXPECT_EQ(sent, std::vector<std::string>{handedOver});
+        Lines sent;
+        ASSERT_TRUE(eventually([&] { return !(sent = shell.newZuzLines()).empty(); }, 30s));
+        EXPECT_EQ(sent, Lines{handedOver});
         EXPECT_TRUE(deviceFile(device, handedOver.substr(handedOver.find('/'))) == content);
         EXPECT_FALSE(deviceFile(device, kPartial));
     }
     shell.forward("version", "E: version");
-    EXPECT_EQ(shell.newZuzLines(), std::vector<std::string>{"E: version"}) << "not importing";
+    EXPECT_EQ(shell.newZuzLines(), Lines{"E: version"}) << "not importing";
 }
 
 // /tmp is everybody's: the import never follows a planted link nor writes into a file
@@ -81,39 +76,49 @@ TEST(DirectoryImport, RefusesLinksForeignFilesAndFailingDisks) {
     std::string paste;  // 50 KiB
     for (int i = 0; i < 100; ++i)
         paste += std::to_string(i) + "," + std::string(500, 'x') + "\r";
-    const std::tuple<std::string, std::string, const char *> cases[] = {
-        {"mkdir /tmp/webdata && echo untouched > /tmp/elsewhere && ln -s /tmp/elsewhere " +
-             kPartial,
-         "", "open"},
-        {"rm -r /tmp/webdata && mkdir /tmp/other && echo keep > /tmp/other/directory.csv && "
-         "ln -s /tmp/other /tmp/webdata",
-         "", "open"},
-        {"rm /tmp/webdata && mkdir /tmp/webdata && mount -t tmpfs -o ro none /tmp/webdata", "",
-         "open"},
-        {"umount /tmp/webdata && mount -t tmpfs -o size=16k none /tmp/webdata",
-         paste + "importcomplete\r", "write"},
-        {"umount /tmp/webdata && echo keep > " + kCsv + " && chown 65534 /tmp/webdata", "", "open"},
-        {"chown 0 /tmp/webdata && echo theirs > " + kPartial + " && chown 65534 " + kPartial, "",
-         "open"},
+    auto files = [&] {  // in /tmp, with their times and contents
+        const char *list =
+            "ls -lnR --full-time webdata/ other/ elsewhere; cat webdata/* other/* elsewhere";
+        return device.runInDevice({"sh", "-c", std::string("cd /tmp && ") + list}).out;
     };
-    auto files = [&] {
-        return device
-            .runInDevice({"sh", "-c",
-                          "ls -lnR --full-time /tmp/webdata/ /tmp/other/ /tmp/elsewhere; "
-                          "cat /tmp/webdata/* /tmp/other/* /tmp/elsewhere"})
-            .out;
-    };
-    for (const auto &[setup, typed, failure] : cases) {
+    // Each setup runs in /tmp; only on the full disk does the import start (and fail).
+    for (const std::string setup :
+         {"mkdir webdata && echo untouched > elsewhere && ln -s /tmp/elsewhere webdata/directory",
+          "rm -r webdata && mkdir other && echo keep > other/directory.csv && ln -s /tmp/other "
+          "webdata",
+          "rm webdata && mkdir webdata && mount -t tmpfs -o ro none webdata",
+          "umount webdata && mount -t tmpfs -o size=16k none webdata",
+          "umount webdata && echo keep > webdata/directory.csv && chown 65534 webdata",
+          "chown 0 webdata && echo theirs > webdata/directory && chown 65534 webdata/directory"}) {
         SCOPED_TRACE(setup);
-        const int status = run(device, setup);
+        const int status = run(device, "cd /tmp && " + setup);
         if (status != 0 && setup.find("chown") != std::string::npos)
             GTEST_SKIP() << "no second user here";
         ASSERT_EQ(status, 0);
+        const bool full = setup.find("16k") != std::string::npos;
         const std::string before = files();
-        device.type("importdirectory\r" + typed);
-        EXPECT_TRUE(device.waitFor("ERROR: could not " + std::string(failure) + " file.\r\n"));
+        device.type("importdirectory\r" + (full ? paste + "importcomplete\r" : ""));
+        EXPECT_TRUE(device.waitFor(full ? "ERROR: could not write file.\r\n" : kCannotOpen));
         shell.forward("version", "C: version");
-        EXPECT_EQ(shell.newZuzLines(), std::vector<std::string>{"C: version"});
-        EXPECT_TRUE(!typed.empty() || files() == before) << "nothing touched";
+        EXPECT_EQ(shell.newZuzLines(), Lines{"C: version"});
+        EXPECT_TRUE(full || files() == before) << "nothing touched";
     }
+}
+
+// Without an idle limit only the import times out (a minute: a second in this build),
+// keeping its partial file; the session goes on, no longer importing.
+TEST(DirectoryImport, TimesOutKeepingThePartialFile) {
+    constexpr std::chrono::milliseconds kMinute{CLE_FASTCLOCK_MINUTE_MS};
+    ShellSession shell(shellWith({"-t", "telnet"}, {}, VELA_FASTCLOCK_BINARY));
+    DeviceSession &device = shell.device();
+    device.type("importdirectory\rfirst\r");
+    ASSERT_TRUE(device.waitFor("import started\r\n"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(device.waitFor(shown("importdirectory timed out"), kMinute * 3));
+    EXPECT_GE(msSince(start), kMinute.count() * 9 / 10);
+    EXPECT_EQ(deviceFile(device, kPartial), "first\n");
+    EXPECT_FALSE(deviceFile(device, kCsv));
+    EXPECT_FALSE(device.waitFor("timed out", kMinute * 3 / 2));
+    shell.forward("version", "C: version");
+    EXPECT_EQ(shell.newZuzLines(), Lines{"C: version"});
 }

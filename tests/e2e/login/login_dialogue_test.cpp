@@ -1,8 +1,13 @@
 // The login dialogue on the terminal: prompts, results, banners, retries, the secure
-// profile's dialogue and logout, terminal echo, the encoded request, and the waits for a
-// result, over as soon as none can come. (The result's and its waits' logic:
-// tests/shell/app_link_test.cpp; a wait that only a hang-up ends: tests/e2e/faults.)
+// profile's dialogue, logout and idle limit, terminal echo, the encoded request, who may
+// answer it, and the waits for a result, over as soon as none can come. (The result's
+// and its waits' logic: tests/shell/app_link_test.cpp; a wait that only a hang-up ends:
+// tests/e2e/faults.)
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "ShellOnDevice.h"
 
@@ -10,12 +15,14 @@ using namespace vela::test;
 
 namespace {
 
+using Lines = std::vector<std::string>;
+constexpr auto npos = std::string::npos;
+constexpr std::chrono::milliseconds kMinute{CLE_FASTCLOCK_MINUTE_MS};
 const std::string kWelcome = shown("Welcome to Tessaline");
 const std::string kPassword = shown("Password:");
 const std::string kLogin = shown("Login:");
 const std::string kShellBanner = shown("Halvern Command Shell");
 const std::string kRetry = shown(" -- password failed, retry --");
-const std::string kLoginRule = "prefix \"E: _control login\" => ";
 
 // The login request zuz receives: each byte of the credentials as two hex digits.
 std::string loginLine(const std::string &user, const std::string &password,
@@ -25,6 +32,18 @@ std::string loginLine(const std::string &user, const std::string &password,
 
 bool echoes(const std::string &tty) {
     return (ptyLocalModes(tty) & ECHO) != 0;
+}
+
+// Sends datagram on fd from a process of user uid; false when it could not.
+bool sendAs(uid_t uid, int fd, const std::string &datagram) {
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(setresgid(uid, uid, uid) == 0 && setresuid(uid, uid, uid) == 0 &&
+                      send(fd, datagram.data(), datagram.size(), 0) == ssize_t(datagram.size())
+                  ? 0
+                  : 1);
+    int status = -1;
+    return child > 0 && waitpid(child, &status, 0) == child && status == 0;
 }
 
 }  // namespace
@@ -40,25 +59,29 @@ TEST(LoginDialogue, PasswordLoginShowsTheBannerAndKeepsTypedAheadText) {
     // The line after the password is the editor's.
     ASSERT_TRUE(converse(device, {{kWelcome, ""}, {kPassword, "secret\rversion\r"}}));
     // The administrator's banner: its first "@" breaks the line, every "%" is blanked.
-    ASSERT_TRUE(device.waitFor(kShellBanner));
-    EXPECT_NE(device.output().find(kPassword + "\r\nHi\r\nadmin@again x \r\n\r\r\n" + kShellBanner),
-              std::string::npos);
+    EXPECT_TRUE(device.waitFor("\r\nHi\r\nadmin@again x \r\n\r\r\n" + kShellBanner));
     EXPECT_TRUE(device.waitForZuzLine("C: version"));
-    EXPECT_EQ(device.output().find("Login:"), std::string::npos);
+    EXPECT_EQ(device.output().find("Login:"), npos);
     EXPECT_EQ(device.state().setting("telnet_client_23_success"), "True");
     EXPECT_EQ(device.state().setting("telnet_client_23"), "") << "no client, no address";
 }
 
-// A lockout is reported and the login asks again; the third failure ends the session.
-TEST(LoginDialogue, ThirdFailedPasswordEndsTheSessionAndRecordsTheFailure) {
+// While the login waits for its result, a "success" from another user of the device is
+// dropped with a record; the application's own answer decides: a lockout, reported, and
+// the login asks again. The third failure ends the session.
+TEST(LoginDialogue, OnlyTheApplicationAnswersAndTheThirdFailureEndsTheSession) {
     DeviceOptions options =
         keptUp(shellWith({"-t", "telnet"}, {{"sw", "secret"}, {"adminuserid", "chief"}}));
-    options.zuzRules = "prefix \"E: _control login\" times 1 => result \"lockout\"\n";
+    options.zuzRules = "prefix \"E: _control login\" times 1 => noresult\n";
     DeviceSession device(options);
+    ASSERT_TRUE(converse(device, {{kPassword, "secret\r"}}));
+    ASSERT_TRUE(eventually([&] { return zuzCount(device, "E: _control login", true) == 1; }));
+    auto listener = device.connectDatagram("/tmp/apiasynclisteners/vela" + ttyOf(device).substr(9));
+    ASSERT_TRUE(geteuid() != 0 || sendAs(65534, listener.get(), "success\n"));
+    ASSERT_EQ(send(listener.get(), "lockout\n", 8, 0), 8);
     // The second password ends in a literal CR (typed after Ctrl-V): only the LF goes.
     ASSERT_TRUE(
-        converse(device, {{kPassword, "secret\r"},
-                          {shown("Port locked: Maximum failed login attempts exceeded"), ""},
+        converse(device, {{shown("Port locked: Maximum failed login attempts exceeded"), ""},
                           {kPassword, "secret\x16\r\r"},
                           {kRetry, ""},
                           {kPassword, "wrong\r"},
@@ -70,26 +93,33 @@ TEST(LoginDialogue, ThirdFailedPasswordEndsTheSessionAndRecordsTheFailure) {
     EXPECT_EQ(device.state().setting("telnet_client_23_success"), "False");
     EXPECT_EQ(
         zuzFrom(device, kClear23),
-        (std::vector<std::string>{
-            kClear23, "E: execwithoutecho systemsetting telnet_client_23_success False", "U"}));
-    EXPECT_EQ(device.output().find(kShellBanner), std::string::npos);
+        (Lines{kClear23, "E: execwithoutecho systemsetting telnet_client_23_success False", "U"}));
+    EXPECT_EQ(device.output().find(kShellBanner), npos);
+    EXPECT_TRUE(geteuid() != 0 || waitForRecord(device, "SECURITY: " + sessionName(device) +
+                                                            ":dropped a datagram from uid 65534 "));
 }
 
 // The terminal echoes the user name, never the password; the longest credentials go in
-// full, the rest of a longer line is dropped, not taken as the password. The logout
-// waits at most five seconds for its result.
-TEST(LoginDialogue, SecureProfileAsksUserAndPasswordWithEchoOnlyForTheUser) {
-    const std::string name = "user-0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUV";
+// full, the rest of a longer line is dropped, not taken as the password. The idle limit
+// (a minute: a second in this build) ends the session with a security record that names
+// the user literally, whatever it holds; its logout waits at most five seconds.
+TEST(LoginDialogue, SecureProfileSessionFromTheLoginToTheIdleLimit) {
+    const std::string name =
+        "%n%s%x%%\x01\x07\x1b[7m-0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKL";
     const std::string password = "pass!0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRST.,";
     ASSERT_EQ(name.size(), 63u);
     ASSERT_EQ(password.size(), 63u);
-    Settings settings = secureProfile(password);
-    settings.emplace_back("adminuserid", name);
-    DeviceOptions options = keptUp(shellWith({"-t", "telnet"}, settings));
-    options.zuzRules = "prefix \"E: _control logout\" => noresult\n";
+    Settings settings = secureProfile(password, "1");
+    settings.insert(settings.end(),
+                    {{"loginbanneradmin", "Admin"}, {"loginbanneruser", "For@you"}});
+    DeviceOptions options = keptUp(shellWith({"-t", "telnet"}, settings, VELA_FASTCLOCK_BINARY));
+    // The application takes this user, who is not its administrator, and never answers
+    // the logout.
+    options.zuzRules = "prefix \"E: _control login \\\"" + hexEncoded(name) +
+                       "\" => result \"success\"\nprefix \"E: _control logout\" => noresult\n";
     DeviceSession device(options);
     ASSERT_TRUE(converse(device, {{kWelcome, ""}, {kLogin, ""}}));
-    const std::string tty = ttyOf(device);
+    const std::string tty = ttyOf(device), logout = "E: _control logout " + tty;
     EXPECT_TRUE(eventually([&] { return echoes(tty); })) << "echo on at \"Login:\"";
     // End of input at "Login:" keeps the (empty) user name and goes on to the password.
     device.type("\x04");
@@ -98,27 +128,60 @@ TEST(LoginDialogue, SecureProfileAsksUserAndPasswordWithEchoOnlyForTheUser) {
     device.type("wrong\r");
     ASSERT_TRUE(device.waitFor(shown("Login failed. Please try again.")));
     EXPECT_EQ(zuzCount(device, loginLine("", "wrong", tty)), 1);
-
     ASSERT_TRUE(device.waitFor(kLogin, 8s));
     EXPECT_TRUE(eventually([&] { return echoes(tty); }));
     device.type(name + "-and-more\r");
-    EXPECT_TRUE(device.waitFor(name + "-and-more\r\n")) << "the user name is echoed";
+    EXPECT_TRUE(device.waitFor(name.substr(14) + "-and-more\r\n")) << "the user name is echoed";
     ASSERT_TRUE(device.waitFor(kPassword));
     EXPECT_FALSE(echoes(tty));
     device.type(password + "\r");
-    ASSERT_TRUE(device.waitFor(kShellBanner));
+    EXPECT_TRUE(device.waitFor("\r\nFor\r\nyou\r\n\r\r\n" + kShellBanner)) << "the users' banner";
     EXPECT_EQ(zuzCount(device, loginLine(name, password, tty)), 1);
 
     ASSERT_TRUE(waitForLoop(device));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(device.waitForZuzLine(logout, kMinute * 3));
+    EXPECT_GE(msSince(start), kMinute.count() * 9 / 10);
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(endStatus(device, true, 8s), 0);
+    EXPECT_GE(msSince(start), 4500) << "the logout waits for its result";
+    EXPECT_NE(device.output().find(shown("Session timed out")), npos);
+    EXPECT_EQ(zuzFrom(device, logout), (Lines{logout, kClear23, "U"}));
+    const std::string record =
+        "SECURITY: " + sessionName(device) + ":Session timed out ID: " + name;
+    ASSERT_TRUE(waitForRecord(device, record));
+    int found = 0;
+    for (const auto &r : device.syslogRecords())
+        found += r.message == record && r.priority == 69 && r.identity == "vela";
+    EXPECT_EQ(found, 1);
+    EXPECT_EQ(ptyLocalModes(tty) & (ICANON | ECHO), tcflag_t(ICANON | ECHO)) << "restored";
+    EXPECT_EQ(device.output().find(password), npos);
+    EXPECT_EQ(device.output().find("wrong"), npos);
+}
+
+// Ctrl-Z at either prompt stops nothing, even under a job-control shell that leads the
+// terminal's session (only then can a stop take effect); the login then goes on. The
+// logout does not wait for an application that was killed meanwhile.
+TEST(LoginDialogue, CtrlZAtThePromptsStopsNothingAndALostApplicationIsNotAwaited) {
+    DeviceOptions options = shellWith({"-t", "telnet"}, secureProfile("secret"));
+    options.command = {"setsid", "--ctty", "bash", "-mc",
+                       std::string(kDeviceVela) + " -t telnet; echo \"[end $?]\""};
+    DeviceSession device(options);
+    ASSERT_TRUE(converse(device, {{"Login:",
+                                   "\x1a"
+                                   "admin\r"},
+                                  {kPassword,
+                                   "\x1a"
+                                   "secret\r"}}))
+        << device.output();
+    ASSERT_TRUE(device.waitFor(kShellBanner)) << device.output();
+    ASSERT_TRUE(waitForLoop(device));
+    ASSERT_TRUE(device.signalDaemon("zuz", SIGKILL));
+    ASSERT_TRUE(eventually([&] { return !device.connectTcp(); }));
     const auto start = std::chrono::steady_clock::now();
     device.type("\x04");
-    EXPECT_EQ(endStatus(device, true, 8s), 0);
-    EXPECT_GE(msSince(start), 4500);
-    EXPECT_EQ(zuzFrom(device, "E: _control logout " + tty),
-              (std::vector<std::string>{"E: _control logout " + tty, kClear23, "U"}));
-    EXPECT_EQ(device.output().find(password), std::string::npos);
-    EXPECT_EQ(device.output().find("wrong"), std::string::npos);
-    EXPECT_TRUE(echoes(tty)) << "the terminal is left echoing";
+    EXPECT_TRUE(device.waitFor("[end 0]"));
+    EXPECT_LT(msSince(start), 4000) << "the logout would wait five seconds";
 }
 
 TEST(LoginDialogue, SerialApiSessionLogsInOnlyInTheSecureProfile) {
@@ -126,51 +189,45 @@ TEST(LoginDialogue, SerialApiSessionLogsInOnlyInTheSecureProfile) {
     ASSERT_TRUE(plain.waitForZuzLine("E: whoami"));
     plain.type("version\r");
     EXPECT_TRUE(plain.waitForZuzLine("E: version"));
-    EXPECT_EQ(plain.output().find("Password:"), std::string::npos);
-    EXPECT_EQ(plain.output().find("Halvern Command Shell"), std::string::npos);
+    EXPECT_EQ(plain.output().find("Password:"), npos);
+    EXPECT_EQ(plain.output().find("Halvern Command Shell"), npos);
     EXPECT_EQ(zuzCount(plain, "E: _control", true) + zuzCount(plain, "E: execwithoutecho", true),
               0);
 
     // In the secure profile the first input line is discarded before the dialogue.
     DeviceSession dod(keptUp(shellWith({"-t", "api-serial"}, secureProfile("secret"))));
-    const std::string tty = ttyOf(dod);
+    const std::string tty = ttyOf(dod), login = loginLine("admin", "secret", tty);
     EXPECT_FALSE(dod.waitFor("Welcome", 200ms)) << "waits for the line to discard";
     dod.type("noise\r");
     ASSERT_TRUE(converse(dod, {{kLogin, "admin\r"}, {kPassword, "secret\r"}}));
     EXPECT_TRUE(dod.waitForZuzLine("E: whoami"));
     dod.type("\x04");
     EXPECT_EQ(endStatus(dod), 0);
-    EXPECT_EQ(zuzFrom(dod, loginLine("admin", "secret", tty)),
-              (std::vector<std::string>{loginLine("admin", "secret", tty), "E: whoami",
-                                        "E: _control logout " + tty, "U"}));
+    EXPECT_EQ(zuzFrom(dod, login), (Lines{login, "E: whoami", "E: _control logout " + tty, "U"}));
 }
 
 // Without a retry pause, and without asking again.
 TEST(LoginBoundedWait, LoginFailsAtOnceWhenNoResultCanCome) {
-    const std::tuple<const char *, std::string, const char *> cases[] = {
-        {"the link ends while the login waits", kLoginRule + "reply 0; delay 100; drop\n",
-         "secret\r"},
-        // The registration is answered "R: 0" right before the link ends: the reply
-        // still answers it; the request then cannot be sent, or nothing can answer it.
-        {"the link ended before the request", "prefix \"R: \" => run; drop\n", "secret\r"},
+    const std::string login = "prefix \"E: _control login\" => ";
+    const std::pair<std::string, const char *> cases[] = {
+        {login + "reply 0; delay 100; drop\n", "secret\r"},  // the link ends meanwhile
         // A datagram without a line end fills the listener reader's buffer and ends it.
-        {"the listener reader ended",
-         kLoginRule + "noresult; datagram \"" + std::string(40000, 'x') + "\"; run\n", "secret\r"},
-        {"end of input at the password", "", "\x04"},
+        {login + "noresult; datagram \"" + std::string(40000, 'x') + "\"; run\n", "secret\r"},
+        {"", "\x04"},  // end of input at the password: no request
     };
-    for (const auto &[name, rules, typed] : cases) {
-        SCOPED_TRACE(name);
+    for (const auto &[rules, typed] : cases) {
+        SCOPED_TRACE(rules.substr(0, 40));
         DeviceOptions options = keptUp(shellWith({"-t", "telnet"}, {{"sw", "secret"}}));
         options.zuzRules = rules;
         DeviceSession device(options);
         ASSERT_TRUE(device.waitFor(kPassword)) << device.output();
-        const bool linkUp = rules.find("drop") == std::string::npos;
+        const bool linkUp = rules.find("drop") == npos;
         const auto start = std::chrono::steady_clock::now();
         device.type(typed);
         EXPECT_EQ(endStatus(device, linkUp), 255);
         EXPECT_LT(msSince(start), 4000) << "no retry pause";
         EXPECT_FALSE(device.waitFor(kPassword, 0ms)) << "not asked again";
         EXPECT_TRUE(!linkUp || device.state().setting("telnet_client_23_success") == "False");
-        EXPECT_TRUE(*typed != '\x04' || zuzCount(device, "E: _control login", true) == 0);
+        EXPECT_EQ(zuzCount(device, "E: _control login", true), rules.empty() ? 0 : 1);
     }
 }
