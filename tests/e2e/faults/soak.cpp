@@ -2,14 +2,17 @@
 // telnet sessions on port 23 and three api sessions on port 24, then an eleventh that the
 // session limit refuses by design), each typing random commands and raising application
 // events while a flood of log lines reaches every telnet session's live log. Every
-// command must be answered in time, no session may end on its own, every shell must end
-// on "exit", and no shell's resident memory may grow after its warm-up.
+// command must be answered in time, in its own session only; no session may end on its
+// own, every shell must end on "exit", and no shell's resident memory may grow after its
+// warm-up. The client addresses (IPv4 and IPv6) are recorded and cleared at the end.
 //
-//   vela_soak [minutes]     (scripts/soak; 2 minutes by default)
+//   vela_soak [minutes]     (scripts/soak; 2 minutes by default; a short run is a test)
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -20,20 +23,72 @@
 #include <thread>
 
 #include "DeviceSession.h"
-#include "TelnetClient.h"
 
 using namespace vela::test;
-using vela::test::telnet::TelnetClient;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr int kTelnetSessions = 7, kSessions = kTelnetSessions + 3, kKinds = 6;
-constexpr auto kLogLinePause = std::chrono::milliseconds(10);  // 100 lines a second
 // Resident memory may grow by this much after the warm-up (pages touched late).
 constexpr long kRssSlackKib = 256;
 
 std::atomic<long> g_commands{0}, g_events{0}, g_logLines{0}, g_errors{0};
+
+// The client side of one telnet connection: it keeps what it receives and never answers
+// the daemon's option negotiation, which the daemon sends once at the start and does not
+// wait for. One thread only.
+class TelnetClient {
+  public:
+    // Takes over a connected socket (an empty one makes a client that is closed).
+    explicit TelnetClient(vela::UniqueFd socket) : socket_(std::move(socket)) {}
+
+    bool connected() const { return socket_.valid(); }
+    // Sends a line as a telnet client does for Enter (CR LF); false on a write error.
+    bool typeLine(const std::string &line) {
+        const std::string bytes = line + "\r\n";
+        return connected() && ::send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                                  static_cast<ssize_t>(bytes.size());
+    }
+    // Waits until text appears after the previous match and moves past it; false on
+    // timeout or when the connection ended without it.
+    bool waitFor(const std::string &text, std::chrono::milliseconds timeout = 5s) {
+        const auto end = Clock::now() + timeout;
+        size_t at = std::string::npos;
+        for (bool more = true; (at = text_.find(text, matchEnd_)) == std::string::npos;
+             more = receive(end))
+            if (!more) return false;
+        matchEnd_ = at + text.size();
+        return true;
+    }
+    // Waits until the daemon closes the connection; false on timeout.
+    bool waitClosed(std::chrono::milliseconds timeout = 5s) {
+        const auto end = Clock::now() + timeout;
+        while (receive(end)) {
+        }
+        return !connected();
+    }
+    // Everything received.
+    const std::string &text() const { return text_; }
+
+  private:
+    // Takes in what arrives before end; false once the connection ended or at end.
+    bool receive(Clock::time_point end) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        pollfd fd{socket_.get(), POLLIN, 0};
+        if (!connected() || left <= 0ms) return false;
+        if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return true;  // look again
+        char buffer[4096];
+        const ssize_t n = ::recv(socket_.get(), buffer, sizeof buffer, 0);
+        if (n > 0) text_.append(buffer, static_cast<size_t>(n));
+        if (n == 0 || (n < 0 && errno != EINTR)) socket_.reset();
+        return connected();
+    }
+
+    vela::UniqueFd socket_;
+    std::string text_;
+    size_t matchEnd_ = 0;
+};
 
 // Errors are printed as they happen; the workers share stderr.
 void report(const std::string &what) {
@@ -48,10 +103,10 @@ struct Worker {
     // Types one command of that kind and waits for its answer; false (after a report)
     // on a timeout or a closed connection.
     bool step(int kind) {
-        const std::string tag = "s" + std::to_string(id) + "c" + std::to_string(commands++);
+        const std::string tag = mark.substr(1) + std::to_string(commands++);
         const std::string n = std::to_string(1 + random() % 40);
         const std::pair<std::string, std::string> kinds[kKinds] = {
-            {"echo " + tag, "\n" + tag + "\r\n"},
+            {"echo " + tag, "\n" + tag + "\r\n"},  // output, not the echo of the line
             {"events " + n, "event " + n + " of " + n + ":"},
             {"status", "sessions: "},
             {"nosuch" + tag, "error: command not found"},
@@ -60,19 +115,24 @@ struct Worker {
         };
         const auto &[line, answer] = kinds[kind];
         ++g_commands;
-        if (kind == 1) g_events += std::stol(n);
+        g_events += kind == 1 ? std::stol(n) : 0;
         if (client.typeLine(line) && client.waitFor(answer, std::chrono::seconds(20))) return true;
-        report("session " + std::to_string(id) + ": no answer to \"" + line + "\"" +
-               (client.connected() ? "" : " (connection closed)"));
+        report(name + ": no answer to \"" + line + (client.connected() ? "\"" : "\" (closed)"));
         return false;
     }
 
     const int id;
     const bool api;
     TelnetClient client;
+    const std::string name = "session " + std::to_string(id);
+    const std::string mark = "\ns" + std::to_string(id) + "c";  // its tags, as output lines begin
     std::minstd_rand random{static_cast<unsigned>(id)};
     long commands = 0;
 };
+
+bool isLogin(const std::string &zuzLine) {
+    return zuzLine.ends_with("_success True");
+}
 
 // pid -> resident memory in KiB of every shell in the device.
 std::map<int, long> shellRss(DeviceSession &device) {
@@ -82,10 +142,8 @@ std::map<int, long> shellRss(DeviceSession &device) {
                                             "'/^VmRSS/ {print $2}' /proc/$p/status); done"})
                               .out);
     std::map<int, long> rss;
-    int pid;
-    long kib;
-    while (in >> pid >> kib)
-        rss[pid] = kib;
+    for (int pid = 0; in >> pid;)
+        in >> rss[pid];
     return rss;
 }
 
@@ -102,23 +160,26 @@ int main(int argc, char **argv) {
     options.command = {"sleep", "infinity"};
     options.launcherArguments = {"--telnetd"};
     DeviceSession device(options);
+    auto expectSetting = [&](const std::string &name, const std::string &value) {
+        if (!eventually([&] { return device.state().setting(name) == value; }))
+            report(name + " is not \"" + value + "\"");
+    };
 
     // One session after the other, each until it has recorded its login: a starting
     // shell's children briefly carry its command line, and would count for another
-    // shell starting at the same moment.
+    // shell starting at the same moment. The first of a port records its client.
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 0; i < kSessions; ++i) {
-        const int port = i < kTelnetSessions ? 23 : 24;
-        const std::string login = "E: execwithoutecho systemsetting telnet_client_" +
-                                  std::to_string(port) + "_success True";
-        auto logins = [&] { return std::ranges::count(device.zuzReceived(), login); };
-        const long before = logins();
+        const bool api = i >= kTelnetSessions;
         workers.push_back(
-            std::make_unique<Worker>(i, port == 24, TelnetClient(device.connectTcp(port))));
-        if (!eventually([&] { return logins() > before; }, 10s)) {
-            report("session " + std::to_string(i) + " did not start: " + workers[i]->client.text());
+            std::make_unique<Worker>(i, api, TelnetClient(device.connectTcp(api ? 24 : 23))));
+        const auto logins = [&] { return std::ranges::count_if(device.zuzReceived(), isLogin); };
+        if (!eventually([&] { return logins() > i; }, 10s)) {
+            report(workers[i]->name + " did not start: " + workers[i]->client.text());
             return 1;
         }
+        if (i == 0 || i == kTelnetSessions)
+            expectSetting(api ? "telnet_client_24" : "telnet_client_23", "127.0.0.1");
     }
     TelnetClient eleventh(device.connectTcp(23));
     const bool refused = eleventh.waitFor(
@@ -131,15 +192,15 @@ int main(int argc, char **argv) {
     for (auto &worker : workers)
         for (int kind = 0; kind < kKinds; ++kind)
             if (!worker->step(kind)) return 1;
-    const std::map<int, long> rssStart = shellRss(device);
+    const auto rssStart = shellRss(device);
 
     const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long>(minutes * 60000));
     std::vector<std::thread> threads;
-    threads.emplace_back([&, log = device.connectDatagram("/dev/log")] {
-        for (long n = 0; Clock::now() < until; std::this_thread::sleep_for(kLogLinePause)) {
+    threads.emplace_back([&, log = device.connectDatagram("/dev/log")] {  // 100 lines a second
+        for (long n = 0; Clock::now() < until; std::this_thread::sleep_for(10ms)) {
             const std::string line = "<13>flood: soak log line " + std::to_string(n++) +
                                      " %s%n \x1b[2J with some text to show";
-            if (::send(log.get(), line.data(), line.size(), 0) > 0) ++g_logLines;
+            g_logLines += ::send(log.get(), line.data(), line.size(), 0) > 0;
         }
     });
     for (auto &worker : workers)
@@ -150,31 +211,35 @@ int main(int argc, char **argv) {
     for (auto &thread : threads)
         thread.join();
 
-    const std::map<int, long> rssEnd = shellRss(device);
-    for (auto &worker : workers)
-        if (!worker->client.typeLine("exit") || !worker->client.waitClosed(10s))
-            report("session " + std::to_string(worker->id) + " did not end on exit");
+    const auto rssEnd = shellRss(device);
+    for (auto &w : workers) {
+        for (auto &other : workers)  // a telnet session's live log shows it otherwise
+            if (other != w && w->client.text().find(other->mark) != std::string::npos)
+                report(w->name + " shows the output of " + other->name);
+        if (!w->client.typeLine("exit") || !w->client.waitClosed(10s))
+            report(w->name + " did not end on exit");
+    }
     if (!eventually([&] { return shellRss(device).empty(); }, 10s))
         report("shells left running after exit");
+    expectSetting("telnet_client_23", "");
+    expectSetting("telnet_client_24", "");
+    TelnetClient ipv6(device.connectTcp6(23));
+    if (!ipv6.waitFor("Session type: telnet")) report("no session over IPv6: " + ipv6.text());
+    expectSetting("telnet_client_23", "::1");
+    if (!ipv6.typeLine("exit") || !ipv6.waitClosed()) report("the IPv6 session did not end");
+    expectSetting("telnet_client_23", "");
 
     std::printf("soak: %.1f minutes, %d sessions started, %d served, 1 refused by the limit%s\n",
                 minutes, kSessions + 1, kSessions, refused ? " (as expected)" : " (NOT refused)");
     std::printf("commands %ld, application events %ld, log lines %ld, errors %ld\n",
                 g_commands.load(), g_events.load(), g_logLines.load(), g_errors.load());
     bool flat = rssStart.size() == workers.size();
-    if (!flat)
-        report("found " + std::to_string(rssStart.size()) + " shells, not " +
-               std::to_string(workers.size()));
-    // Shells start in session order, so their pids come in that order too.
-    auto worker = workers.begin();
     for (const auto &[pid, start] : rssStart) {
         const long end = rssEnd.contains(pid) ? rssEnd.at(pid) : -1;
         flat = flat && end >= 0 && end - start <= kRssSlackKib;
-        const Worker *w = worker != workers.end() ? (worker++)->get() : nullptr;
-        std::printf(
-            "pid %-6d %-6s %6ld commands, resident %ld KiB at the start, %ld KiB at the end\n", pid,
-            w && w->api ? "api" : "telnet", w ? w->commands : 0, start, end);
+        std::printf("shell %d: resident %ld KiB after the warm-up, %ld KiB at the end\n", pid,
+                    start, end);
     }
-    std::printf("resident memory %s\n", flat ? "flat" : "NOT flat");
+    std::printf("%zu shells, resident memory %s\n", rssStart.size(), flat ? "flat" : "NOT flat");
     return g_errors == 0 && flat && refused ? 0 : 1;
 }

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "ShellOnDevice.h"
 
 using namespace vela::test;
@@ -48,24 +50,6 @@ bool sendAs(uid_t uid, int fd, const std::string &datagram) {
 
 }  // namespace
 
-TEST(LoginDialogue, PasswordLoginShowsTheBannerAndKeepsTypedAheadText) {
-    DeviceOptions options = shellWith({"-t", "telnet"}, {{"sw", "secret"},
-                                                         {"loginbanneradmin", "Hi@admin@again%x%"},
-                                                         {"loginbanneruser", "User"},
-                                                         {"telnet_client_23", "stale"}});
-    // Without line buffering in the terminal, a read may return everything typed so far.
-    options.command = {"sh", "-c", "stty -icanon && exec /opt/halvern/bin/vela -t telnet"};
-    DeviceSession device(options);
-    // The line after the password is the editor's.
-    ASSERT_TRUE(converse(device, {{kWelcome, ""}, {kPassword, "secret\rversion\r"}}));
-    // The administrator's banner: its first "@" breaks the line, every "%" is blanked.
-    EXPECT_TRUE(device.waitFor("\r\nHi\r\nadmin@again x \r\n\r\r\n" + kShellBanner));
-    EXPECT_TRUE(device.waitForZuzLine("C: version"));
-    EXPECT_EQ(device.output().find("Login:"), npos);
-    EXPECT_EQ(device.state().setting("telnet_client_23_success"), "True");
-    EXPECT_EQ(device.state().setting("telnet_client_23"), "") << "no client, no address";
-}
-
 // While the login waits for its result, a "success" from another user of the device is
 // dropped with a record; the application's own answer decides: a lockout, reported, and
 // the login asks again. The third failure ends the session.
@@ -95,6 +79,7 @@ TEST(LoginDialogue, OnlyTheApplicationAnswersAndTheThirdFailureEndsTheSession) {
         zuzFrom(device, kClear23),
         (Lines{kClear23, "E: execwithoutecho systemsetting telnet_client_23_success False", "U"}));
     EXPECT_EQ(device.output().find(kShellBanner), npos);
+    EXPECT_EQ(device.output().find("Login:"), npos);
     EXPECT_TRUE(geteuid() != 0 || waitForRecord(device, "SECURITY: " + sessionName(device) +
                                                             ":dropped a datagram from uid 65534 "));
 }
@@ -107,8 +92,7 @@ TEST(LoginDialogue, SecureProfileSessionFromTheLoginToTheIdleLimit) {
     const std::string name =
         "%n%s%x%%\x01\x07\x1b[7m-0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKL";
     const std::string password = "pass!0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRST.,";
-    ASSERT_EQ(name.size(), 63u);
-    ASSERT_EQ(password.size(), 63u);
+    ASSERT_TRUE(name.size() == 63 && password.size() == 63);
     Settings settings = secureProfile(password, "1");
     settings.insert(settings.end(),
                     {{"loginbanneradmin", "Admin"}, {"loginbanneruser", "For@you"}});
@@ -150,32 +134,39 @@ TEST(LoginDialogue, SecureProfileSessionFromTheLoginToTheIdleLimit) {
     const std::string record =
         "SECURITY: " + sessionName(device) + ":Session timed out ID: " + name;
     ASSERT_TRUE(waitForRecord(device, record));
-    int found = 0;
-    for (const auto &r : device.syslogRecords())
-        found += r.message == record && r.priority == 69 && r.identity == "vela";
-    EXPECT_EQ(found, 1);
+    EXPECT_EQ(std::ranges::count_if(device.syslogRecords(),
+                                    [&](const SyslogRecord &r) {
+                                        return r.message == record && r.priority == 69 &&
+                                               r.identity == "vela";
+                                    }),
+              1);
     EXPECT_EQ(ptyLocalModes(tty) & (ICANON | ECHO), tcflag_t(ICANON | ECHO)) << "restored";
     EXPECT_EQ(device.output().find(password), npos);
     EXPECT_EQ(device.output().find("wrong"), npos);
 }
 
 // Ctrl-Z at either prompt stops nothing, even under a job-control shell that leads the
-// terminal's session (only then can a stop take effect); the login then goes on. The
-// logout does not wait for an application that was killed meanwhile.
-TEST(LoginDialogue, CtrlZAtThePromptsStopsNothingAndALostApplicationIsNotAwaited) {
-    DeviceOptions options = shellWith({"-t", "telnet"}, secureProfile("secret"));
-    options.command = {"setsid", "--ctty", "bash", "-mc",
-                       std::string(kDeviceVela) + " -t telnet; echo \"[end $?]\""};
+// terminal's session (only then can a stop take effect); the login then goes on. Without
+// line buffering in the terminal a read may return everything typed so far: the line
+// after the password is the editor's. The logout does not wait for an application that
+// was killed meanwhile.
+TEST(LoginDialogue, LoginUnderJobControlWithTypedAheadTextAndTheAdministratorsBanner) {
+    Settings settings = secureProfile("secret");
+    settings.insert(settings.end(), {{"loginbanneradmin", "Hi@admin@again%x%"},
+                                     {"loginbanneruser", "User"},
+                                     {"telnet_client_23", "stale"}});
+    DeviceOptions options = shellWith({}, settings);
+    options.command = {
+        "setsid", "--ctty", "bash", "-mc",
+        "stty -icanon; " + std::string(kDeviceVela) + " -t telnet; echo \"[end $?]\""};
     DeviceSession device(options);
-    ASSERT_TRUE(converse(device, {{"Login:",
-                                   "\x1a"
-                                   "admin\r"},
-                                  {kPassword,
-                                   "\x1a"
-                                   "secret\r"}}))
+    ASSERT_TRUE(converse(device, {{kLogin, "\032admin\r"}, {kPassword, "\032secret\rversion\r"}}))
         << device.output();
-    ASSERT_TRUE(device.waitFor(kShellBanner)) << device.output();
-    ASSERT_TRUE(waitForLoop(device));
+    // Its first "@" breaks the banner's line, every "%" is blanked.
+    EXPECT_TRUE(device.waitFor("\r\nHi\r\nadmin@again x \r\n\r\r\n" + kShellBanner));
+    EXPECT_TRUE(device.waitForZuzLine("C: version"));
+    EXPECT_EQ(device.state().setting("telnet_client_23_success"), "True");
+    EXPECT_EQ(device.state().setting("telnet_client_23"), "") << "no client, no address";
     ASSERT_TRUE(device.signalDaemon("zuz", SIGKILL));
     ASSERT_TRUE(eventually([&] { return !device.connectTcp(); }));
     const auto start = std::chrono::steady_clock::now();
