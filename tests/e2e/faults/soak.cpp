@@ -40,9 +40,8 @@ std::atomic<long> g_commands{0}, g_events{0}, g_logLines{0}, g_errors{0};
 // wait for. One thread only.
 class TelnetClient {
   public:
-    // Takes over a connected socket (an empty one makes a client that is closed).
     explicit TelnetClient(vela::UniqueFd socket) : socket_(std::move(socket)) {}
-
+    const std::string &text() const { return text_; }
     bool connected() const { return socket_.valid(); }
     // Sends a line as a telnet client does for Enter (CR LF); false on a write error.
     bool typeLine(const std::string &line) {
@@ -50,41 +49,29 @@ class TelnetClient {
         return connected() && ::send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
                                   static_cast<ssize_t>(bytes.size());
     }
-    // Waits until text appears after the previous match and moves past it; false on
-    // timeout or when the connection ended without it.
+    // Waits until text comes after the previous match and moves past it, or (for no
+    // text) until the daemon closes the connection; false when neither comes in time.
     bool waitFor(const std::string &text, std::chrono::milliseconds timeout = 5s) {
-        const auto end = Clock::now() + timeout;
-        size_t at = std::string::npos;
-        for (bool more = true; (at = text_.find(text, matchEnd_)) == std::string::npos;
-             more = receive(end))
-            if (!more) return false;
-        matchEnd_ = at + text.size();
-        return true;
-    }
-    // Waits until the daemon closes the connection; false on timeout.
-    bool waitClosed(std::chrono::milliseconds timeout = 5s) {
-        const auto end = Clock::now() + timeout;
-        while (receive(end)) {
+        for (const auto end = Clock::now() + timeout;;) {
+            const size_t at = text.empty() ? std::string::npos : text_.find(text, matchEnd_);
+            if (at != std::string::npos) {
+                matchEnd_ = at + text.size();
+                return true;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+            if (!connected() || left <= 0ms) return !connected() && text.empty();
+            pollfd fd{socket_.get(), POLLIN, 0};
+            if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buffer[4096];
+            const ssize_t n = ::recv(socket_.get(), buffer, sizeof buffer, 0);
+            if (n > 0) text_.append(buffer, static_cast<size_t>(n));
+            if (n == 0 || (n < 0 && errno != EINTR)) socket_.reset();
         }
-        return !connected();
     }
-    // Everything received.
-    const std::string &text() const { return text_; }
+    bool waitClosed(std::chrono::milliseconds timeout = 5s) { return waitFor("", timeout); }
 
   private:
-    // Takes in what arrives before end; false once the connection ended or at end.
-    bool receive(Clock::time_point end) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-        pollfd fd{socket_.get(), POLLIN, 0};
-        if (!connected() || left <= 0ms) return false;
-        if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return true;  // look again
-        char buffer[4096];
-        const ssize_t n = ::recv(socket_.get(), buffer, sizeof buffer, 0);
-        if (n > 0) text_.append(buffer, static_cast<size_t>(n));
-        if (n == 0 || (n < 0 && errno != EINTR)) socket_.reset();
-        return connected();
-    }
-
     vela::UniqueFd socket_;
     std::string text_;
     size_t matchEnd_ = 0;
