@@ -2,14 +2,17 @@
 // telnet sessions on port 23 and three api sessions on port 24, then an eleventh that the
 // session limit refuses by design), each typing random commands and raising application
 // events while a flood of log lines reaches every telnet session's live log. Every
-// command must be answered in time, no session may end on its own, every shell must end
-// on "exit", and no shell's resident memory may grow after its warm-up.
+// command must be answered in time, in its own session only; no session may end on its
+// own, every shell must end on "exit", and no shell's resident memory may grow after its
+// warm-up. The client addresses (IPv4 and IPv6) are recorded and cleared at the end.
 //
-//   vela_soak [minutes]     (scripts/soak; 2 minutes by default)
+//   vela_soak [minutes]     (scripts/soak; 2 minutes by default; a short run is a test)
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -20,24 +23,62 @@
 #include <thread>
 
 #include "DeviceSession.h"
-#include "TelnetClient.h"
+#include "time_scale.h"
 
 using namespace vela::test;
-using vela::test::telnet::TelnetClient;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kTelnetSessions = 7;
-constexpr int kApiSessions = 3;
-constexpr int kLogLinesPerSecond = 100;
-constexpr auto kAnswerTimeout = std::chrono::seconds(20);
+constexpr int kTelnetSessions = 7, kSessions = kTelnetSessions + 3, kKinds = 6;
 // Resident memory may grow by this much after the warm-up (pages touched late).
 constexpr long kRssSlackKib = 256;
 
 std::atomic<long> g_commands{0}, g_events{0}, g_logLines{0}, g_errors{0};
 
-// Errors are printed as they happen; the test's thread and the workers share stderr.
+// The client side of one telnet connection: it keeps what it receives and never answers
+// the daemon's option negotiation, which the daemon sends once at the start and does not
+// wait for. One thread only.
+class TelnetClient {
+  public:
+    explicit TelnetClient(vela::UniqueFd socket) : socket_(std::move(socket)) {}
+    const std::string &text() const { return text_; }
+    bool connected() const { return socket_.valid(); }
+    // Sends a line as a telnet client does for Enter (CR LF); false on a write error.
+    bool typeLine(const std::string &line) {
+        const std::string bytes = line + "\r\n";
+        return connected() && ::send(socket_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                                  static_cast<ssize_t>(bytes.size());
+    }
+    // Waits until text comes after the previous match and moves past it, or (for no
+    // text) until the daemon closes the connection; false when neither comes in time.
+    bool waitFor(const std::string &text, std::chrono::milliseconds timeout = 5s) {
+        for (const auto end = Clock::now() + vela::test::scaled(timeout);;) {
+            const size_t at = text.empty() ? std::string::npos : text_.find(text, matchEnd_);
+            if (at != std::string::npos) {
+                matchEnd_ = at + text.size();
+                return true;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+            if (!connected() || left <= 0ms) return !connected() && text.empty();
+            pollfd fd{socket_.get(), POLLIN, 0};
+            if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buffer[4096];
+            const ssize_t n = ::recv(socket_.get(), buffer, sizeof buffer, 0);
+            if (n > 0) text_.append(buffer, static_cast<size_t>(n));
+            if (n == 0 || (n < 0 && errno != EINTR)) socket_.reset();
+        }
+    }
+    bool waitClosed(std::chrono::milliseconds timeout = 5s) { return waitFor("", timeout); }
+
+  private:
+    vela::UniqueFd socket_;
+    std::string text_;
+    size_t matchEnd_ = 0;
+};
+
+// Errors are printed as they happen; the workers share stderr.
 void report(const std::string &what) {
     static std::mutex print;
     std::lock_guard<std::mutex> lock(print);
@@ -45,25 +86,15 @@ void report(const std::string &what) {
     ++g_errors;
 }
 
-// One session's client and the commands it may type, with what answers each.
-class Worker {
-  public:
-    static constexpr int kKinds = 6;
-
-    Worker(int number, bool is_api, vela::UniqueFd socket)
-        : id(number),
-          api(is_api),
-          client(std::move(socket)),
-          random_(static_cast<unsigned>(number)) {}
-
-    // Types one command and waits for its answer; false (after a report) on a timeout
-    // or a closed connection.
+// One session's client and the commands it types.
+struct Worker {
+    // Types one command of that kind and waits for its answer; false (after a report)
+    // on a timeout or a closed connection.
     bool step(int kind) {
-        const std::string tag = "s" + std::to_string(id) + "c" + std::to_string(commands);
-        const int events = 1 + static_cast<int>(random_() % 40);
-        const std::string n = std::to_string(events);
+        const std::string tag = mark.substr(1) + std::to_string(commands++);
+        const std::string n = std::to_string(1 + random() % 40);
         const std::pair<std::string, std::string> kinds[kKinds] = {
-            {"echo " + tag, "\n" + tag + "\r\n"},
+            {"echo " + tag, "\n" + tag + "\r\n"},  // output, not the echo of the line
             {"events " + n, "event " + n + " of " + n + ":"},
             {"status", "sessions: "},
             {"nosuch" + tag, "error: command not found"},
@@ -71,55 +102,36 @@ class Worker {
             {api ? "help" : "history", api ? "commands of the application:" : "history success"},
         };
         const auto &[line, answer] = kinds[kind];
-        ++commands;
         ++g_commands;
-        if (kind == 1) g_events += events;
-        if (client.typeLine(line) && client.waitFor(answer, kAnswerTimeout)) return true;
-        report("session " + std::to_string(id) + ": no answer to \"" + line + "\"" +
-               (client.connected() ? "" : " (connection closed)"));
+        g_events += kind == 1 ? std::stol(n) : 0;
+        if (client.typeLine(line) && client.waitFor(answer, std::chrono::seconds(20))) return true;
+        report(name + ": no answer to \"" + line + (client.connected() ? "\"" : "\" (closed)"));
         return false;
-    }
-
-    // Every kind of command once, so that later growth is not first use.
-    bool warmUp() {
-        for (int kind = 0; kind < kKinds; ++kind)
-            if (!step(kind)) return false;
-        return true;
-    }
-
-    void run(Clock::time_point until) {
-        while (Clock::now() < until && step(static_cast<int>(random_() % kKinds))) {
-        }
     }
 
     const int id;
     const bool api;
     TelnetClient client;
+    const std::string name = "session " + std::to_string(id);
+    const std::string mark = "\ns" + std::to_string(id) + "c";  // its tags, as output lines begin
+    std::minstd_rand random{static_cast<unsigned>(id)};
     long commands = 0;
-
-  private:
-    std::minstd_rand random_;
 };
 
-// How many sessions of that port have recorded their login, the last step of a start.
-long loginsRecorded(const DeviceSession &device, int port) {
-    auto lines = device.zuzReceived();
-    return std::count(
-        lines.begin(), lines.end(),
-        "E: execwithoutecho systemsetting telnet_client_" + std::to_string(port) + "_success True");
+bool isLogin(const std::string &zuzLine) {
+    return zuzLine.ends_with("_success True");
 }
 
 // pid -> resident memory in KiB of every shell in the device.
 std::map<int, long> shellRss(DeviceSession &device) {
-    auto result = device.runInDevice({"sh", "-c",
-                                      "for p in $(pgrep -x vela); do echo $p $(awk '/^VmRSS/ "
-                                      "{print $2}' /proc/$p/status); done"});
+    std::istringstream in(device
+                              .runInDevice({"sh", "-c",
+                                            "for p in $(pgrep -x vela); do echo $p $(awk "
+                                            "'/^VmRSS/ {print $2}' /proc/$p/status); done"})
+                              .out);
     std::map<int, long> rss;
-    std::istringstream in(result.out);
-    int pid;
-    long kib;
-    while (in >> pid >> kib)
-        rss[pid] = kib;
+    for (int pid = 0; in >> pid;)
+        in >> rss[pid];
     return rss;
 }
 
@@ -136,19 +148,26 @@ int main(int argc, char **argv) {
     options.command = {"sleep", "infinity"};
     options.launcherArguments = {"--telnetd"};
     DeviceSession device(options);
+    auto expectSetting = [&](const std::string &name, const std::string &value) {
+        if (!eventually([&] { return device.state().setting(name) == value; }))
+            report(name + " is not \"" + value + "\"");
+    };
 
-    // One session after the other: a starting shell's children briefly carry its
-    // command line, and would count for another shell starting at the same moment.
+    // One session after the other, each until it has recorded its login: a starting
+    // shell's children briefly carry its command line, and would count for another
+    // shell starting at the same moment. The first of a port records its client.
     std::vector<std::unique_ptr<Worker>> workers;
-    for (int i = 0; i < kTelnetSessions + kApiSessions; ++i) {
-        const int port = i >= kTelnetSessions ? 24 : 23;
-        const long before = loginsRecorded(device, port);
-        workers.push_back(std::make_unique<Worker>(i, port == 24, device.connectTcp(port)));
-        if (!eventually([&] { return loginsRecorded(device, port) > before; }, 10s)) {
-            report("session " + std::to_string(i) +
-                   " did not start: " + workers.back()->client.text());
+    for (int i = 0; i < kSessions; ++i) {
+        const bool api = i >= kTelnetSessions;
+        workers.push_back(
+            std::make_unique<Worker>(i, api, TelnetClient(device.connectTcp(api ? 24 : 23))));
+        const auto logins = [&] { return std::ranges::count_if(device.zuzReceived(), isLogin); };
+        if (!eventually([&] { return logins() > i; }, 10s)) {
+            report(workers[i]->name + " did not start: " + workers[i]->client.text());
             return 1;
         }
+        if (i == 0 || i == kTelnetSessions)
+            expectSetting(api ? "telnet_client_24" : "telnet_client_23", "127.0.0.1");
     }
     TelnetClient eleventh(device.connectTcp(23));
     const bool refused = eleventh.waitFor(
@@ -157,57 +176,58 @@ int main(int argc, char **argv) {
                          eleventh.waitClosed();
     if (!refused) report("the eleventh session was not refused: " + eleventh.text());
 
+    // Every kind of command once, so that later growth is not first use.
     for (auto &worker : workers)
-        if (!worker->warmUp()) return 1;
-    const std::map<int, long> rssStart = shellRss(device);
+        for (int kind = 0; kind < kKinds; ++kind)
+            if (!worker->step(kind)) return 1;
+    const auto rssStart = shellRss(device);
 
     const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long>(minutes * 60000));
-    std::atomic<bool> flooding{true};
-    std::thread flood([&, log = device.connectDatagram("/dev/log")] {
-        for (long n = 0; flooding; ++n) {
-            const std::string line = "<13>flood: soak log line " + std::to_string(n) +
+    std::vector<std::thread> threads;
+    threads.emplace_back([&, log = device.connectDatagram("/dev/log")] {  // 100 lines a second
+        for (long n = 0; Clock::now() < until; std::this_thread::sleep_for(10ms)) {
+            const std::string line = "<13>flood: soak log line " + std::to_string(n++) +
                                      " %s%n \x1b[2J with some text to show";
-            if (::send(log.get(), line.data(), line.size(), 0) > 0) ++g_logLines;
-            std::this_thread::sleep_for(std::chrono::microseconds(1000000 / kLogLinesPerSecond));
+            g_logLines += ::send(log.get(), line.data(), line.size(), 0) > 0;
         }
     });
-    std::vector<std::thread> threads;
     for (auto &worker : workers)
-        threads.emplace_back([&, w = worker.get()] { w->run(until); });
+        threads.emplace_back([&, w = worker.get()] {
+            while (Clock::now() < until && w->step(static_cast<int>(w->random() % kKinds))) {
+            }
+        });
     for (auto &thread : threads)
         thread.join();
-    flooding = false;
-    flood.join();
 
-    const std::map<int, long> rssEnd = shellRss(device);
-    for (auto &worker : workers)
-        if (!worker->client.typeLine("exit") || !worker->client.waitClosed(10s))
-            report("session " + std::to_string(worker->id) + " did not end on exit");
+    const auto rssEnd = shellRss(device);
+    for (auto &w : workers) {
+        for (auto &other : workers)  // a telnet session's live log shows it otherwise
+            if (other != w && w->client.text().find(other->mark) != std::string::npos)
+                report(w->name + " shows the output of " + other->name);
+        if (!w->client.typeLine("exit") || !w->client.waitClosed(10s))
+            report(w->name + " did not end on exit");
+    }
     if (!eventually([&] { return shellRss(device).empty(); }, 10s))
         report("shells left running after exit");
+    expectSetting("telnet_client_23", "");
+    expectSetting("telnet_client_24", "");
+    TelnetClient ipv6(device.connectTcp6(23));
+    if (!ipv6.waitFor("Session type: telnet")) report("no session over IPv6: " + ipv6.text());
+    expectSetting("telnet_client_23", "::1");
+    if (!ipv6.typeLine("exit") || !ipv6.waitClosed()) report("the IPv6 session did not end");
+    expectSetting("telnet_client_23", "");
 
     std::printf("soak: %.1f minutes, %d sessions started, %d served, 1 refused by the limit%s\n",
-                minutes, kTelnetSessions + kApiSessions + 1, kTelnetSessions + kApiSessions,
-                refused ? " (as expected)" : " (NOT refused)");
+                minutes, kSessions + 1, kSessions, refused ? " (as expected)" : " (NOT refused)");
     std::printf("commands %ld, application events %ld, log lines %ld, errors %ld\n",
                 g_commands.load(), g_events.load(), g_logLines.load(), g_errors.load());
-    std::printf("%-6s %-7s %9s %14s %12s %8s\n", "pid", "type", "commands", "RSS start KiB",
-                "RSS end KiB", "growth");
     bool flat = rssStart.size() == workers.size();
-    if (!flat)
-        report("found " + std::to_string(rssStart.size()) + " shells, not " +
-               std::to_string(workers.size()));
-    // Shells start in session order, so their pids come in that order too.
-    size_t i = 0;
     for (const auto &[pid, start] : rssStart) {
-        auto end = rssEnd.find(pid);
-        const long last = end == rssEnd.end() ? -1 : end->second;
-        const long growth = last < 0 ? 0 : last - start;
-        flat = flat && last >= 0 && growth <= kRssSlackKib;
-        const Worker *w = i < workers.size() ? workers[i++].get() : nullptr;
-        std::printf("%-6d %-7s %9ld %14ld %12ld %+8ld\n", pid, w && w->api ? "api" : "telnet",
-                    w ? w->commands : 0, start, last, growth);
+        const long end = rssEnd.contains(pid) ? rssEnd.at(pid) : -1;
+        flat = flat && end >= 0 && end - start <= kRssSlackKib;
+        std::printf("shell %d: resident %ld KiB after the warm-up, %ld KiB at the end\n", pid,
+                    start, end);
     }
-    std::printf("resident memory %s\n", flat ? "flat" : "NOT flat");
+    std::printf("%zu shells, resident memory %s\n", rssStart.size(), flat ? "flat" : "NOT flat");
     return g_errors == 0 && flat && refused ? 0 : 1;
 }

@@ -9,110 +9,83 @@
 
 using namespace vela::test;
 
-namespace {
+using Dialogue = std::vector<std::pair<std::string, std::string>>;
 
-// The shell run from sh, which then writes the shell's status to /tmp/status (the
-// terminal may be gone) and keeps the device up. leader: the shell leads the terminal's
-// session, as under a telnet daemon, so that a hang-up reaches it as SIGHUP.
-DeviceOptions shellReportingStatus(const std::string &args, bool leader = false) {
-    DeviceOptions options = shellWith({});
-    options.command = {"sh", "-c",
-                       std::string(leader ? "setsid --ctty " : "") + kDeviceVela + " " + args +
-                           "; echo $? > /tmp/status; exec sleep 30"};
-    return options;
-}
-
-// The shell's status from /tmp/status; nullopt when it did not end in time.
-std::optional<std::string> shellStatus(DeviceSession &device) {
-    std::optional<std::string> status;
-    // sh creates the file before it writes the status into it.
-    eventually([&] { return (status = deviceFile(device, "/tmp/status")) && !status->empty(); });
-    return status && !status->empty() ? status : std::nullopt;
-}
-
-void terminate(DeviceSession &device) {
-    ASSERT_EQ(device.runInDevice({"pkill", "-TERM", "-x", "vela"}).status, 0);
-}
-
-}  // namespace
-
+// In the editor with half a line typed, and at the password prompt with the echo off.
 TEST(FaultsTerminal, TermSignalWithdrawsTheSessionRestoresTheTerminalAndEndsBySignal) {
-    DeviceSession device(shellReportingStatus("-t api --nobanner"));
-    ASSERT_TRUE(waitForLoop(device));
-    const std::string tty = ttyOf(device);
-    device.type("half a li");
-    ASSERT_TRUE(device.waitFor("half a li"));
-    const tcflag_t editing = ptyLocalModes(tty);
-    ASSERT_TRUE(editing != 0 && (editing & (ICANON | ECHO)) == 0);
-    terminate(device);
-    EXPECT_EQ(shellStatus(device), "143\n");
-    EXPECT_EQ(ptyLocalModes(tty) & (ICANON | ECHO | ISIG), tcflag_t(ICANON | ECHO | ISIG));
-    const char *const clear24 = "E: execwithoutecho systemsetting telnet_client_24 ";
-    EXPECT_TRUE(device.waitForZuzLine("U"));
-    EXPECT_EQ(zuzFrom(device, clear24), (std::vector<std::string>{clear24, "U"}));
-    EXPECT_TRUE(waitForRecord(device, ":End of session"));
-}
-
-TEST(FaultsTerminal, TermSignalAtThePasswordPromptTurnsTheEchoBackOn) {
-    DeviceOptions options = shellReportingStatus("-t telnet");
-    options.settings = {{"sw", "secret"}};
-    DeviceSession device(options);
-    ASSERT_TRUE(device.waitFor(shown("Password:")));
-    const std::string tty = ttyOf(device);
-    ASSERT_TRUE(eventually([&] { return !(ptyLocalModes(tty) & ECHO); }));
-    terminate(device);
-    EXPECT_EQ(shellStatus(device), "143\n");
-    EXPECT_TRUE(ptyLocalModes(tty) & ECHO);
-    EXPECT_TRUE(device.waitForZuzLine("U"));
-    EXPECT_EQ(zuzCount(device, "E: _control login", true), 0);
+    for (const bool atPassword : {false, true}) {
+        SCOPED_TRACE(atPassword ? "at the password prompt" : "in the editor");
+        DeviceOptions options = keptUp(shellWith({"-t", "api", "--nobanner"}));
+        if (atPassword) options.settings = {{"sw", "secret"}};
+        DeviceSession device(options);
+        ASSERT_TRUE(atPassword ? device.waitFor(shown("Password:")) : waitForLoop(device));
+        const std::string tty = ttyOf(device);
+        if (!atPassword) device.type("half a li");
+        const tcflag_t off = atPassword ? ECHO : ICANON | ECHO;
+        ASSERT_TRUE(atPassword || device.waitFor("half a li"));
+        ASSERT_TRUE(eventually([&] { return ptyLocalModes(tty) && !(ptyLocalModes(tty) & off); }));
+        ASSERT_EQ(device.runInDevice({"pkill", "-TERM", "-x", "vela"}).status, 0);
+        EXPECT_EQ(endStatus(device), 143);
+        EXPECT_EQ(ptyLocalModes(tty) & (ICANON | ECHO | ISIG), tcflag_t(ICANON | ECHO | ISIG));
+        const char *const clear24 = "E: execwithoutecho systemsetting telnet_client_24 ";
+        EXPECT_EQ(zuzFrom(device, clear24), (std::vector<std::string>{clear24, "U"}));
+        EXPECT_EQ(zuzCount(device, "E: _control login", true), 0);
+        EXPECT_TRUE(waitForRecord(device, ":End of session"));
+    }
 }
 
 // At the prompt the hang-up also ends the editor's input: the loop's own closing and the
-// signal's must not both send. Waiting for a reply that never comes, only the signal
-// ends the wait. A secure profile session logs out first.
+// signal's must not both send. Waiting for a reply or a login's result that never
+// comes, only the signal ends the wait. A secure profile session logs out first.
 TEST(FaultsTerminal, HangUpWithdrawsTheSessionOnceWhereverTheShellWaits) {
-    struct Case {
-        const char *where;
-        Settings settings;
-        std::vector<std::pair<std::string, std::string>> dialogue;
-        const char *typed;  // the line the shell is left waiting on, or ""
+    const Settings secure = secureProfile("secret"), password = {{"sw", "secret"}};
+    const std::string stuck = "exact \"C: stuck\" => noreply\n",
+                      silent = "prefix \"E: _control login\" => noresult\n";
+    const Dialogue logIn = {{"Login:", "admin\r"}, {"Password:", "secret\r"}},
+                   waitForResult = {{shown("Password:"), "secret\r"}};
+    // Where: settings, zuz's rules, the dialogue, zuz's last line ("": the login request).
+    const std::tuple<const char *, Settings, std::string, Dialogue, std::string> cases[] = {
+        {"at the prompt", {}, "", {}, kLoopReady},
+        {"waiting for a reply", {}, stuck, {}, "C: stuck"},
+        {"logged in to the secure profile", secure, "", logIn, kLoopReady},
+        {"waiting for the login's result", password, silent, waitForResult, ""},
     };
-    const Case cases[] = {
-        {"at the prompt", {}, {}, ""},
-        {"waiting for a reply", {}, {}, "stuck"},
-        {"logged in to the secure profile",
-         secureProfile("secret"),
-         {{"Login:", "admin\r"}, {"Password:", "secret\r"}},
-         ""},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.where);
-        DeviceOptions options = shellReportingStatus("-t telnet", true);
-        options.settings = c.settings;
-        options.zuzRules = "exact \"C: stuck\" => noreply\n";
+    for (const auto &[where, settings, rules, dialogue, waitsAfter] : cases) {
+        SCOPED_TRACE(where);
+        DeviceOptions options = shellWith({"-t", "telnet"}, settings);
+        // As under a telnet daemon, the shell leads the terminal's session, so that a
+        // hang-up reaches it as SIGHUP; sh then writes its status (the terminal is gone).
+        options.command = {"sh", "-c",
+                           std::string("setsid --ctty ") + kDeviceVela +
+                               " -t telnet; echo $? > /tmp/status; exec sleep 30"};
+        options.zuzRules = rules;
         DeviceSession device(options);
-        if (!converse(device, c.dialogue) || !waitForLoop(device)) {
+        if (!converse(device, dialogue) || (!waitsAfter.empty() && !waitForLoop(device))) {
             if (device.output().find("setsid") != std::string::npos)
                 GTEST_SKIP() << "cannot make the shell lead the terminal: " << device.output();
             FAIL() << device.output();
         }
         const std::string tty = ttyOf(device);
-        std::vector<std::string> expected = {kLoopReady, kClear23, "U"};
-        if (*c.typed != '\0') {
-            device.type(std::string(c.typed) + "\r");
-            ASSERT_TRUE(device.waitForZuzLine("C: stuck"));
-            EXPECT_FALSE(device.waitFor("closed by peer", std::chrono::milliseconds(300)));
-            expected.insert(expected.begin() + 1, "C: stuck");
-        }
-        if (!c.settings.empty()) expected.insert(expected.begin() + 1, "E: _control logout " + tty);
+        const std::string last = !waitsAfter.empty()
+                                     ? waitsAfter
+                                     : "E: _control login \"" + hexEncoded("admin") + "\" \"" +
+                                           hexEncoded("secret") + "\" " + tty;
+        if (rules == stuck) device.type("stuck\r");
+        ASSERT_TRUE(device.waitForZuzLine(last));
+        // Nothing is printed while the login waits, least of all a give-up.
+        EXPECT_FALSE(device.waitFor(waitsAfter.empty() ? "\n" : "closed by peer", 300ms));
+        std::vector<std::string> expected = {last, kClear23, "U"};
+        if (settings == secure) expected.insert(expected.begin() + 1, "E: _control logout " + tty);
         const auto start = std::chrono::steady_clock::now();
         device.closeTerminal();
-        const auto status = shellStatus(device);
+        std::optional<std::string> status;  // sh creates the file before it writes into it
+        eventually(
+            [&] { return (status = deviceFile(device, "/tmp/status")) && !status->empty(); });
         EXPECT_LT(msSince(start), 5000);
-        // 0 when the end of input won the race; a shell waiting for a reply reads none.
-        EXPECT_TRUE(status == "129\n" || (*c.typed == '\0' && status == "0\n"))
+        // 0 when the end of input won the race at the prompt; a waiting shell reads none.
+        EXPECT_TRUE(status == "129\n" || (last == kLoopReady && status == "0\n"))
             << status.value_or("none");
         EXPECT_TRUE(device.waitForZuzLine("U"));
-        EXPECT_EQ(zuzFrom(device, kLoopReady), expected);
+        EXPECT_EQ(zuzFrom(device, last), expected);
     }
 }
