@@ -20,7 +20,7 @@ struct Context {
     // The build of the shell and the raw programs: "host", or "ppc" when they are the
     // PowerPC build, run under user-mode emulation (only the memory rows then).
     std::string build = "host";
-    bool quick = false;    // small counts: checks that everything runs, measures little
+    bool quick = false;  // small counts: checks that everything runs, measures little
     // Rounds of each side-by-side measurement: the shell and its baseline take turns, each
     // round doing a share of the work, so that both meet the same background load.
     int rounds = 20;

@@ -136,10 +136,20 @@ void recordEmulated(const Context &ctx, const Programs &shells, const Programs &
     const Emulated shell = averageEmulated(shells, ctx.vela);
     const Emulated raw = averageEmulated(raws, ctx.program("raw_command_echo"));
     const std::string note = "under qemu-user; raw: raw_command_echo, connected and idle";
-    Figure target{targetId, sessions + ": the PowerPC program's own private memory", "KiB",
-                  shell.targetKiB, raw.targetKiB, "report", note, {}, "ppc"};
-    Figure emulator{emulatorId, sessions + ": the emulator's private memory beside it", "KiB",
-                    shell.emulatorKiB, raw.emulatorKiB, "report", note, {}, "ppc"};
+    Figure target{targetId,      sessions + ": the PowerPC program's own private memory",
+                  "KiB",         shell.targetKiB,
+                  raw.targetKiB, "report",
+                  note,          {},
+                  "ppc"};
+    Figure emulator{emulatorId,
+                    sessions + ": the emulator's private memory beside it",
+                    "KiB",
+                    shell.emulatorKiB,
+                    raw.emulatorKiB,
+                    "report",
+                    note,
+                    {},
+                    "ppc"};
     ctx.record(target);
     ctx.record(emulator);
 }
@@ -165,11 +175,10 @@ void runMemory(const Context &ctx) {
     } else {
         Memory one = averageOf(shells);
         Memory rawOne = averageOf(raws);
-        ctx.record({"7a", "one idle telnet session: private resident memory", "KiB",
-                    one.privateKiB, rawOne.privateKiB, "value<=1024", rssNote(one, rawOne),
-                    idleCpu(shells, raws)});
-        ctx.record({"7b", "one idle telnet session: proportional set size (PSS)", "KiB",
-                    one.pssKiB, rawOne.pssKiB, "report", "", seeRow("7a")});
+        ctx.record({"7a", "one idle telnet session: private resident memory", "KiB", one.privateKiB,
+                    rawOne.privateKiB, "value<=1024", rssNote(one, rawOne), idleCpu(shells, raws)});
+        ctx.record({"7b", "one idle telnet session: proportional set size (PSS)", "KiB", one.pssKiB,
+                    rawOne.pssKiB, "report", "", seeRow("7a")});
     }
 
     while (shells.size() < kSessions) {
