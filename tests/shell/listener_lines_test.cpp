@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,65 +14,28 @@
 #include "libxcom.h"
 #include "sender_filter.h"
 #include "system_log.h"
+#include "test_support.h"
 
 namespace {
 
 using Datagrams = std::vector<std::string>;
-
-struct SocketPair {
-    int fds[2] = {-1, -1};
-    SocketPair() { EXPECT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, fds), 0); }
-    ~SocketPair() {
-        close(fds[0]);
-        close(fds[1]);
-    }
-    void send(const std::string &datagram) const {
-        EXPECT_EQ(::send(fds[1], datagram.data(), datagram.size(), 0),
-                  static_cast<ssize_t>(datagram.size()));
-    }
-};
+using Reader = std::function<int(int fd, char *line)>;
 
 // What a reader returns for the datagrams, in order, up to its first failure ("FAIL").
-// With credentials, they are enabled before anything is sent, as the shell does.
-template <class Reader>
-std::vector<std::string> readAll(const Datagrams &datagrams, bool credentials, Reader read) {
-    SocketPair pair;
-    if (credentials) {
-        EXPECT_TRUE(enable_sender_credentials(pair.fds[0]));
-    }
-    for (const auto &d : datagrams)
-        pair.send(d);
-    pair.send("END\n");
+// Sender credentials are enabled before anything is sent, as the shell does.
+std::vector<std::string> readAll(const Datagrams &datagrams, const Reader &read) {
+    xcom_test::Pair pair(SOCK_DGRAM);
+    EXPECT_TRUE(enable_sender_credentials(pair.near.get()));
+    Datagrams sent = datagrams;
+    sent.push_back("END\n");
+    for (const std::string &d : sent)
+        EXPECT_EQ(send(pair.far.get(), d.data(), d.size(), 0), static_cast<ssize_t>(d.size()));
     std::vector<std::string> lines;
     auto line = std::make_unique<char[]>(XCOM_LINE_BUFFER_SIZE);
-    for (;;) {
-        int n = read(pair.fds[0], line.get());
-        if (n < 0) {
-            lines.push_back("FAIL");
-            break;
-        }
-        std::string text(line.get(), static_cast<size_t>(n));
-        if (text == "END") break;
-        lines.push_back(text);
-    }
+    for (int n; (n = read(pair.near.get(), line.get())) >= 0 && line.get() != std::string("END");)
+        lines.emplace_back(line.get(), static_cast<size_t>(n));
+    if (line.get() != std::string("END")) lines.push_back("FAIL");
     return lines;
-}
-
-std::vector<std::string> viaXcom(const Datagrams &datagrams) {
-    std::vector<char> held(XCOM_READ_BUFFER_SIZE, 0);
-    int buflen = 0;
-    return readAll(datagrams, false, [&](int fd, char *line) {
-        return socket_read_line(fd, held.data(), &buflen, line, 0);
-    });
-}
-
-std::vector<std::string> viaListener(const Datagrams &datagrams) {
-    SessionLog log;
-    std::unique_ptr<TrustedLineReader> reader;
-    return readAll(datagrams, true, [&](int fd, char *line) {
-        if (!reader) reader = std::make_unique<TrustedLineReader>(fd, log);
-        return reader->next_line(line);
-    });
 }
 
 }  // namespace
@@ -94,18 +58,20 @@ TEST(ListenerLines, AssembledAndCleanedAsTheXcomReaderDoesIt) {
     };
     for (const auto &[name, datagrams] : cases) {
         SCOPED_TRACE(name);
-        const auto expected = viaXcom(datagrams);
-        EXPECT_EQ(viaListener(datagrams), expected);
+        std::vector<char> held(XCOM_READ_BUFFER_SIZE, 0);
+        int buflen = 0;
+        const auto expected = readAll(datagrams, [&](int fd, char *line) {
+            return socket_read_line(fd, held.data(), &buflen, line, 0);
+        });
+        SessionLog log;
+        std::unique_ptr<TrustedLineReader> reader;
+        EXPECT_EQ(readAll(datagrams,
+                          [&](int fd, char *line) {
+                              if (!reader) reader = std::make_unique<TrustedLineReader>(fd, log);
+                              return reader->next_line(line);
+                          }),
+                  expected);
     }
-}
-
-TEST(ListenerLines, OnlyRootAndOurOwnUserAreTrusted) {
-    const uid_t own = 1000;
-    EXPECT_TRUE(trusted_sender(0, own));
-    EXPECT_TRUE(trusted_sender(own, own));
-    EXPECT_FALSE(trusted_sender(65534, own));
-    EXPECT_FALSE(trusted_sender(static_cast<uid_t>(-1), own));
-    EXPECT_TRUE(trusted_sender(0, 0));
 }
 
 // Ten records at once, then one every six seconds; a refused one is counted in the next.
@@ -132,21 +98,22 @@ TEST(ListenerLines, DropRecordsAreRateLimited) {
 // A datagram of another user is dropped; the lines around it still come, in order.
 TEST(ListenerLines, DatagramsOfOtherUsersAreDropped) {
     if (geteuid() != 0) GTEST_SKIP() << "sending as another user needs root";
-    SocketPair pair;
-    ASSERT_TRUE(enable_sender_credentials(pair.fds[0]));
-    pair.send("before\n");
+    xcom_test::Pair pair(SOCK_DGRAM);
+    ASSERT_TRUE(enable_sender_credentials(pair.near.get()));
+    auto send_line = [&](const char *line) { send(pair.far.get(), line, strlen(line), 0); };
+    send_line("before\n");
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         bool changed = setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0;
-        _exit(changed && send(pair.fds[1], "success\n", 8, 0) == 8 ? 0 : 1);
+        _exit(changed && send(pair.far.get(), "success\n", 8, 0) == 8 ? 0 : 1);
     }
     int status = -1;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_EQ(status, 0);
-    pair.send("after\n");
+    send_line("after\n");
     SessionLog log;
-    TrustedLineReader reader(pair.fds[0], log);
+    TrustedLineReader reader(pair.near.get(), log);
     auto line = std::make_unique<char[]>(XCOM_LINE_BUFFER_SIZE);
     ASSERT_EQ(reader.next_line(line.get()), 6);
     EXPECT_STREQ(line.get(), "before");
