@@ -2,6 +2,7 @@
 #include <poll.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "test_support.h"
@@ -9,11 +10,13 @@
 
 // Every poll() of the library comes here (the tests link with --wrap=poll). While
 // expiring is set, each wait ends at once as if its time had run out, and its length in
-// milliseconds is noted in waited.
+// milliseconds is noted in waited. Waits for room to write are counted.
 static std::atomic<bool> expiring{false};
 static std::vector<int> waited;  // written only while expiring, by the test's thread
+static std::atomic<int> write_waits{0};
 extern "C" int __real_poll(pollfd *fds, nfds_t count, int timeout);
 extern "C" int __wrap_poll(pollfd *fds, nfds_t count, int timeout) {
+    if (count == 1 && (fds[0].events & POLLOUT) != 0) write_waits.fetch_add(1);
     if (!expiring) return __real_poll(fds, count, timeout);
     waited.push_back(timeout);
     return 0;
@@ -41,7 +44,14 @@ TEST(SocketWriteLine, SendsAllInPiecesWaitsTenSecondsEachTimeLikeAConnectOrFails
     for (int i = 0; line.size() < (1 << 20); ++i)
         line += std::to_string(i) + ",";
     std::string got;
-    std::thread peer([&] { got = receive(pair.far.get(), line.size() + 4); });
+    // The peer reads only once the writer waits again after its first send: the socket's
+    // buffer is full, and the rest must follow from where that send stopped.
+    const int before = write_waits.load();
+    std::thread peer([&] {
+        while (write_waits.load() < before + 2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        got = receive(pair.far.get(), line.size() + 4);
+    });
     EXPECT_EQ(socket_write_line(pair.near.get(), ""), 0);
     EXPECT_EQ(socket_write_line(pair.near.get(), (line + "end\n").c_str()), 0);
     peer.join();
