@@ -53,5 +53,7 @@ TEST(SystemLog, RecordsKeepTheirFieldsWithinBounds) {
     EXPECT_EQ(record(600, long_prefix.c_str(), "", "%s", "x"), std::string(127, 'p') + "x");
     EXPECT_EQ(record(600, "pre:", long_suffix.c_str(), "%s", "x"), "pre:x" + std::string(123, 's'));
     EXPECT_EQ(record(16, "pre:", " ID: u", "%s", "a long text"), "pre:a long text");
+    EXPECT_EQ(record(20, "pre:", "123456789012", "%s", "text"), "pre:text12345678901")
+        << "a field that just fills the room leaves it its NUL";
     EXPECT_EQ(record(600, "pre:", "", "%s", "%n%x"), "pre:%n%x");
 }
