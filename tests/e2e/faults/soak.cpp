@@ -33,6 +33,11 @@ namespace {
 constexpr int kTelnetSessions = 7, kSessions = kTelnetSessions + 3, kKinds = 6;
 // Resident memory may grow by this much after the warm-up (pages touched late).
 constexpr long kRssSlackKib = 256;
+#ifdef VELA_MEMORY_REPORT_ONLY
+constexpr bool kJudgeMemory = false;
+#else
+constexpr bool kJudgeMemory = true;
+#endif
 
 std::atomic<long> g_commands{0}, g_events{0}, g_logLines{0}, g_errors{0};
 
@@ -228,6 +233,7 @@ int main(int argc, char **argv) {
         std::printf("shell %d: resident %ld KiB after the warm-up, %ld KiB at the end\n", pid,
                     start, end);
     }
-    std::printf("%zu shells, resident memory %s\n", rssStart.size(), flat ? "flat" : "NOT flat");
-    return g_errors == 0 && flat && refused ? 0 : 1;
+    std::printf("%zu shells, resident memory %s%s\n", rssStart.size(), flat ? "flat" : "NOT flat",
+                kJudgeMemory ? "" : " (not judged in a sanitizer build)");
+    return g_errors == 0 && (flat || !kJudgeMemory) && refused ? 0 : 1;
 }
