@@ -10,18 +10,28 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
+#include "BootEnv.h"
+#include "DevicePaths.h"
+#include "Escape.h"
 #include "InDevice.h"
+#include "Rules.h"
+#include "Settings.h"
 #include "time_scale.h"
 
 namespace vela::test {
 
 namespace {
+
+namespace sp = sim::paths;
 
 // A device comes up in tens of milliseconds; this only bounds a broken one.
 constexpr auto kStartTimeout = 10s;
@@ -38,18 +48,10 @@ std::string makeStateDir() {
 
 std::vector<std::string> launcherArguments(const DeviceOptions &o, const std::string &stateDir) {
     std::vector<std::string> args = {VELA_HARNESS_DEVICE_LAUNCHER, "--state", stateDir};
-    auto add = [&](const char *option, const std::string &value) {
-        args.push_back(option);
-        args.push_back(value);
-    };
-    if (!o.velaBinary.empty()) add("--install", o.velaBinary + "=" + kDeviceVela);
-    for (const auto &[host, device] : o.installs)
-        add("--install", host + "=" + device);
+    if (!o.velaBinary.empty())
+        args.insert(args.end(), {"--install", o.velaBinary + "=" + kDeviceVela});
     for (const auto &[name, value] : o.settings)
-        add("--setting", name + "=" + value);
-    if (!o.readyMarker) args.push_back("--no-ready");
-    if (!o.syslogd) args.push_back("--no-syslogd");
-    if (o.zuzLate) args.push_back("--zuz-late");
+        args.insert(args.end(), {"--setting", name + "=" + value});
     args.insert(args.end(), o.launcherArguments.begin(), o.launcherArguments.end());
     args.push_back("--");
     args.insert(args.end(), o.command.begin(), o.command.end());
@@ -63,7 +65,7 @@ const char *deviceLauncherPath() {
 }
 
 bool eventually(const std::function<bool()> &condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + scaled(timeout);
+    const auto deadline = std::chrono::steady_clock::now() + scaled(timeout);
     for (;;) {
         if (condition()) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -72,10 +74,7 @@ bool eventually(const std::function<bool()> &condition, std::chrono::millisecond
 }
 
 DeviceSession::DeviceSession(DeviceOptions options)
-    : options_(std::move(options)),
-      stateDir_(makeStateDir()),
-      state_(stateDir_),
-      terminal_(options_.rows, options_.columns) {
+    : options_(std::move(options)), stateDir_(makeStateDir()), terminal_(options_.columns) {
     try {
         start();
     } catch (...) {
@@ -85,20 +84,21 @@ DeviceSession::DeviceSession(DeviceOptions options)
 }
 
 DeviceSession::~DeviceSession() {
-    try {
-        tearDown();
-    } catch (const std::exception &e) {
-        std::cerr << "DeviceSession teardown: " << e.what() << "\n";
-    }
+    tearDown();
 }
 
 void DeviceSession::start() {
-    if (!options_.zuzRules.empty()) state_.setZuzRules(options_.zuzRules);
+    if (!options_.zuzRules.empty()) setZuzRules(options_.zuzRules);
     launcher_ = spawnOnTerminal(launcherArguments(options_, stateDir_), terminal_.slavePath());
     terminal_.startReading();
-    eventually([&] { return state_.daemonPid("device") > 0 || !running(); }, kStartTimeout);
-    initPid_ = state_.daemonPid("device");
+    eventually(
+        [&] {
+            initPid_ = std::atoi(stateFile(sp::kDevicePidFile).c_str());
+            return initPid_ > 0 || (exitStatus_ = waitChild(launcher_, 0ms));
+        },
+        kStartTimeout);
     if (initPid_ <= 0) {
+        if (exitStatus_) launcher_ = 0;
         terminal_.waitEnd(1s);
         throw std::runtime_error("the device did not start (status " +
                                  std::to_string(exitStatus_.value_or(-1)) +
@@ -107,11 +107,9 @@ void DeviceSession::start() {
     initHandle_.reset(static_cast<int>(::syscall(SYS_pidfd_open, initPid_, 0)));
 }
 
-bool DeviceSession::waitFor(std::string_view text, std::chrono::milliseconds timeout) {
-    size_t end = terminal_.waitFor(text, matchEnd_, scaled(timeout));
-    if (end == std::string::npos) return false;
-    matchEnd_ = end;
-    return true;
+std::optional<std::string> DeviceSession::readUntil(std::string_view text,
+                                                    std::chrono::milliseconds timeout) {
+    return terminal_.readUntil(text, scaled(timeout));
 }
 
 std::optional<int> DeviceSession::waitExit(std::chrono::milliseconds timeout) {
@@ -128,18 +126,64 @@ std::optional<int> DeviceSession::waitExit(std::chrono::milliseconds timeout) {
     return exitStatus_;
 }
 
-bool DeviceSession::running() {
-    if (launcher_ != 0 && (exitStatus_ = waitChild(launcher_, 0ms))) launcher_ = 0;
-    return launcher_ != 0;
+std::vector<std::vector<std::string>> DeviceSession::records(std::string_view file) const {
+    std::vector<std::vector<std::string>> result;
+    std::istringstream in(stateFile(file));
+    for (std::string line, field; std::getline(in, line);) {
+        result.emplace_back();
+        for (std::istringstream fields(line); std::getline(fields, field, '\t');)
+            result.back().push_back(sim::unescape(field).value_or("<bad escape>"));
+    }
+    return result;
+}
+
+std::vector<std::string> DeviceSession::zuzReceived() const {
+    std::vector<std::string> lines;
+    for (auto &fields : records(sp::kZuzReceivedFile))
+        lines.push_back(fields.empty() ? "" : std::move(fields[0]));
+    return lines;
 }
 
 bool DeviceSession::waitForZuzLine(std::string_view line, std::chrono::milliseconds timeout) {
-    return eventually(
-        [&] {
-            auto lines = state_.zuzReceived();
-            return std::find(lines.begin(), lines.end(), line) != lines.end();
-        },
-        timeout);
+    return eventually([&] { return std::ranges::count(zuzReceived(), line) > 0; }, timeout);
+}
+
+std::vector<SyslogRecord> DeviceSession::syslogRecords() const {
+    std::vector<SyslogRecord> result;
+    for (auto &fields : records(sp::kSyslogRecordsFile)) {
+        fields.resize(4);
+        result.push_back({std::atoi(fields[0].c_str()), fields[1], fields[2], fields[3]});
+    }
+    return result;
+}
+
+std::optional<std::string> DeviceSession::setting(const std::string &name) const {
+    return sim::Settings(stateDir_ + "/" + sp::kSettingsFile).get(name);
+}
+
+std::map<std::string, std::string> DeviceSession::bootEnv() const {
+    return sim::loadBootEnv(stateDir_ + "/" + sp::kBootEnvFile);
+}
+
+std::vector<std::vector<std::string>> DeviceSession::toolInvocations() const {
+    return records(sp::kToolLogFile);
+}
+
+std::string DeviceSession::stateFile(std::string_view name) const {
+    std::ifstream in(stateDir_ + "/" + std::string(name));
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void DeviceSession::setZuzRules(std::string_view rules) const {
+    auto parsed = sim::zuz::parseRules(rules);
+    std::string message = "bad zuz rules:";
+    for (const auto &error : parsed.errors)
+        message += "\n  " + error;
+    if (!parsed.errors.empty()) throw std::invalid_argument(message);
+    // zuz notices the new file by its identity, so replace it rather than rewrite it.
+    const std::string path = stateDir_ + "/" + sp::kZuzRulesFile, temp = path + ".new";
+    if (!(std::ofstream(temp) << rules) || std::rename(temp.c_str(), path.c_str()) != 0)
+        throw std::runtime_error("cannot replace the zuz rules");
 }
 
 RunResult DeviceSession::runInDevice(const std::vector<std::string> &argv,
@@ -151,28 +195,23 @@ RunResult DeviceSession::runInDevice(const std::vector<std::string> &argv,
 }
 
 bool DeviceSession::signalDaemon(std::string_view name, int signal) {
-    int pid = state_.daemonPid(name);
+    const std::string pid = stateFile(std::string(name) + ".pid");
     // The shell's own kill: no dependence on a kill program being installed.
-    return pid > 0 &&
-           runInDevice({"sh", "-c", "kill -" + std::to_string(signal) + " " + std::to_string(pid)})
-                   .status == 0;
+    return !pid.empty() &&
+           runInDevice({"sh", "-c", "kill -" + std::to_string(signal) + " " + pid}).status == 0;
 }
 
-vela::UniqueFd DeviceSession::tcpSocket(int port, bool ipv6) {
-    sockaddr_in address4{};
-    sockaddr_in6 address6{};
-    address4.sin_family = AF_INET;
-    address4.sin_port = address6.sin6_port = htons(static_cast<uint16_t>(port));
-    address4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address6.sin6_family = AF_INET6;
-    address6.sin6_addr = in6addr_loopback;
-    auto *address =
-        ipv6 ? reinterpret_cast<sockaddr *>(&address6) : reinterpret_cast<sockaddr *>(&address4);
-    return socketInDevice(initPid_, address, ipv6 ? sizeof address6 : sizeof address4, SOCK_STREAM,
-                          false);
+vela::UniqueFd DeviceSession::connectTcp(int port, bool ipv6) {
+    sockaddr_in address4{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    sockaddr_in6 address6{AF_INET6, htons(static_cast<uint16_t>(port)), 0, in6addr_loopback, 0};
+    if (ipv6)
+        return socketInDevice(initPid_, reinterpret_cast<sockaddr *>(&address6), sizeof address6,
+                              SOCK_STREAM, false);
+    return socketInDevice(initPid_, reinterpret_cast<sockaddr *>(&address4), sizeof address4,
+                          SOCK_STREAM, false);
 }
 
-vela::UniqueFd DeviceSession::datagramSocket(const std::string &devicePath, bool bind) {
+vela::UniqueFd DeviceSession::connectDatagram(const std::string &devicePath, bool bind) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (devicePath.size() >= sizeof address.sun_path) return {};

@@ -1,6 +1,6 @@
 // Soak: eleven sessions through the device's telnet daemons for a bounded time (seven
 // telnet sessions on port 23 and three api sessions on port 24, then an eleventh that the
-// session limit refuses by design), each typing random commands and raising application
+// session limit of ten refuses by design), each typing random commands and raising application
 // events while a flood of log lines reaches every telnet session's live log. Every
 // command must be answered in time, in its own session only; no session may end on its
 // own, every shell must end on "exit", and no shell's resident memory may grow after its
@@ -149,7 +149,7 @@ int main(int argc, char **argv) {
     options.launcherArguments = {"--telnetd"};
     DeviceSession device(options);
     auto expectSetting = [&](const std::string &name, const std::string &value) {
-        if (!eventually([&] { return device.state().setting(name) == value; }))
+        if (!eventually([&] { return device.setting(name) == value; }))
             report(name + " is not \"" + value + "\"");
     };
 
@@ -169,11 +169,21 @@ int main(int argc, char **argv) {
         if (i == 0 || i == kTelnetSessions)
             expectSetting(api ? "telnet_client_24" : "telnet_client_23", "127.0.0.1");
     }
-    TelnetClient eleventh(device.connectTcp(23));
-    const bool refused = eleventh.waitFor(
-                             "Error: Terminating because too many concurrent "
-                             "telnet sessions have been started.") &&
-                         eleventh.waitClosed();
+    // The eleventh, of either type, is refused before it registers, with an API record.
+    TelnetClient eleventh(device.connectTcp(24));
+    const bool refused =
+        eleventh.waitFor(
+            "Error: Terminating because too many concurrent telnet sessions have "
+            "been started.") &&
+        eleventh.waitClosed() && eventually([&] {
+            return std::ranges::any_of(device.syslogRecords(), [](const SyslogRecord &record) {
+                return record.message.find(":0:vela error: Terminating /dev/pts/") !=
+                       std::string::npos;
+            });
+        }) &&
+        std::ranges::count_if(device.zuzReceived(), [](const std::string &line) {
+            return line.starts_with("R: ");
+        }) == kSessions;
     if (!refused) report("the eleventh session was not refused: " + eleventh.text());
 
     // Every kind of command once, so that later growth is not first use.
@@ -211,7 +221,7 @@ int main(int argc, char **argv) {
         report("shells left running after exit");
     expectSetting("telnet_client_23", "");
     expectSetting("telnet_client_24", "");
-    TelnetClient ipv6(device.connectTcp6(23));
+    TelnetClient ipv6(device.connectTcp(23, true));
     if (!ipv6.waitFor("Session type: telnet")) report("no session over IPv6: " + ipv6.text());
     expectSetting("telnet_client_23", "::1");
     if (!ipv6.typeLine("exit") || !ipv6.waitClosed()) report("the IPv6 session did not end");
