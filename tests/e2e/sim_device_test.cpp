@@ -100,7 +100,6 @@ TEST(SimDevice, ServesTheShellLeavingTheHostUntouchedAndNoProcessBehind) {
 
         const std::string value = "a b;$(reboot) `x` \"q\" 'r' \\ *";
         EXPECT_EQ(device.runInDevice({"fw_setenv", "bootargs", value}).status, 0);
-        EXPECT_EQ(device.bootEnv()["bootargs"], value);
         EXPECT_EQ(device.runInDevice({"fw_printenv", "bootargs"}).out, "bootargs=" + value + "\n");
         // The harness refuses bad zuz rules before the device sees them.
         EXPECT_THROW(device.setZuzRules("any => reply"), std::invalid_argument);
@@ -122,7 +121,8 @@ TEST(SimDevice, LauncherRefusesBadOptionsWithStatus2) {
           "--install /no/such/file=/opt/x true", "--setting novalue true", "--lockout-ms soon true",
           "--forward 2323:65536 true"}) {
         const auto result = runProcess(
-            {"/bin/sh", "-c", "exec " + std::string(deviceLauncherPath()) + " " + args}, 5s);
+            {"/bin/sh", "-c", "exec " + std::string(VELA_HARNESS_DEVICE_LAUNCHER) + " " + args},
+            5s);
         EXPECT_EQ(result.status, 2) << args;
         EXPECT_EQ(result.out.rfind("device: ", 0), 0u) << result.out;
     }

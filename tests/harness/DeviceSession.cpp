@@ -1,12 +1,16 @@
 #include "DeviceSession.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,9 +21,9 @@
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
-#include "BootEnv.h"
 #include "DevicePaths.h"
 #include "Escape.h"
 #include "InDevice.h"
@@ -38,12 +42,20 @@ constexpr auto kStartTimeout = 10s;
 constexpr auto kTeardownTimeout = 2s;
 
 std::string makeStateDir() {
-    const char *base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vela-device-XXXXXX";
+    std::string pattern = std::filesystem::temp_directory_path() / "vela-device-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot create a state directory under " + pattern);
     return pattern;
+}
+
+// A new pty pair, 24 rows high; its master.
+vela::UniqueFd openPty(unsigned short columns) {
+    vela::UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const winsize size{24, columns, 0, 0};
+    if (!master || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0 ||
+        ::ioctl(master.get(), TIOCSWINSZ, &size) != 0)
+        throw std::system_error(errno, std::generic_category(), "pty");
+    return master;
 }
 
 std::vector<std::string> launcherArguments(const DeviceOptions &o, const std::string &stateDir) {
@@ -60,10 +72,6 @@ std::vector<std::string> launcherArguments(const DeviceOptions &o, const std::st
 
 }  // namespace
 
-const char *deviceLauncherPath() {
-    return VELA_HARNESS_DEVICE_LAUNCHER;
-}
-
 bool eventually(const std::function<bool()> &condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + scaled(timeout);
     for (;;) {
@@ -74,7 +82,7 @@ bool eventually(const std::function<bool()> &condition, std::chrono::millisecond
 }
 
 DeviceSession::DeviceSession(DeviceOptions options)
-    : options_(std::move(options)), stateDir_(makeStateDir()), terminal_(options_.columns) {
+    : Terminal(openPty(options.columns)), options_(std::move(options)), stateDir_(makeStateDir()) {
     try {
         start();
     } catch (...) {
@@ -89,8 +97,10 @@ DeviceSession::~DeviceSession() {
 
 void DeviceSession::start() {
     if (!options_.zuzRules.empty()) setZuzRules(options_.zuzRules);
-    launcher_ = spawnOnTerminal(launcherArguments(options_, stateDir_), terminal_.slavePath());
-    terminal_.startReading();
+    char slave[64];
+    if (::ptsname_r(stream(), slave, sizeof slave) != 0)
+        throw std::system_error(errno, std::generic_category(), "ptsname");
+    launcher_ = spawnOnTerminal(launcherArguments(options_, stateDir_), slave);
     eventually(
         [&] {
             initPid_ = std::atoi(stateFile(sp::kDevicePidFile).c_str());
@@ -99,17 +109,11 @@ void DeviceSession::start() {
         kStartTimeout);
     if (initPid_ <= 0) {
         if (exitStatus_) launcher_ = 0;
-        terminal_.waitEnd(1s);
+        waitEnd(1s);
         throw std::runtime_error("the device did not start (status " +
-                                 std::to_string(exitStatus_.value_or(-1)) +
-                                 "): " + terminal_.output());
+                                 std::to_string(exitStatus_.value_or(-1)) + "): " + output());
     }
     initHandle_.reset(static_cast<int>(::syscall(SYS_pidfd_open, initPid_, 0)));
-}
-
-std::optional<std::string> DeviceSession::readUntil(std::string_view text,
-                                                    std::chrono::milliseconds timeout) {
-    return terminal_.readUntil(text, scaled(timeout));
 }
 
 std::optional<int> DeviceSession::waitExit(std::chrono::milliseconds timeout) {
@@ -121,7 +125,7 @@ std::optional<int> DeviceSession::waitExit(std::chrono::milliseconds timeout) {
         }
         launcher_ = 0;
         // Whatever the command wrote last is still on its way through the pty.
-        terminal_.waitEnd(1s);
+        waitEnd(1s);
     }
     return exitStatus_;
 }
@@ -151,18 +155,14 @@ bool DeviceSession::waitForZuzLine(std::string_view line, std::chrono::milliseco
 std::vector<SyslogRecord> DeviceSession::syslogRecords() const {
     std::vector<SyslogRecord> result;
     for (auto &fields : records(sp::kSyslogRecordsFile)) {
-        fields.resize(4);
-        result.push_back({std::atoi(fields[0].c_str()), fields[1], fields[2], fields[3]});
+        fields.resize(4);  // priority, identity, pid, message
+        result.push_back({std::atoi(fields[0].c_str()), fields[1], fields[3]});
     }
     return result;
 }
 
 std::optional<std::string> DeviceSession::setting(const std::string &name) const {
     return sim::Settings(stateDir_ + "/" + sp::kSettingsFile).get(name);
-}
-
-std::map<std::string, std::string> DeviceSession::bootEnv() const {
-    return sim::loadBootEnv(stateDir_ + "/" + sp::kBootEnvFile);
 }
 
 std::vector<std::vector<std::string>> DeviceSession::toolInvocations() const {
@@ -236,7 +236,7 @@ void DeviceSession::tearDown() {
         ::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTeardownTimeout).count()));
         initHandle_.reset();
     }
-    terminal_.close();
+    hangUp();
     if (stateDir_.empty()) return;
     if (::testing::Test::HasFailure()) {
         std::cerr << "device state kept in " << stateDir_ << "\n";

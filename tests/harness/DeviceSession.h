@@ -72,34 +72,19 @@ struct DeviceOptions {
 struct SyslogRecord {
     int priority = 0;
     std::string identity;
-    std::string pid;  // as the sender gave it; empty when it gave none
     std::string message;
 };
 
-// All members are for the test's thread; what they return is a copy owned by the caller.
-class DeviceSession {
+// The test's terminal with a device running on it. All members are for the test's thread;
+// what they return is a copy owned by the caller.
+class DeviceSession : public Terminal {
   public:
     // Starts the device and returns once its command runs. Throws std::runtime_error
     // (with the launcher's output) when the device does not come up.
     explicit DeviceSession(DeviceOptions options = {});
     ~DeviceSession();
-    DeviceSession(const DeviceSession &) = delete;
-    DeviceSession &operator=(const DeviceSession &) = delete;
 
-    // --- terminal
-    // Types bytes ("\r" is Enter in raw mode); false once the terminal is closed.
-    bool type(std::string_view bytes) { return terminal_.type(bytes); }
-    // Everything the terminal has received, raw.
-    std::string output() const { return terminal_.output(); }
-    // Waits until text appears after the end of the previous match and moves past it:
-    // the output from there through text; nullopt on timeout or once the terminal ended.
-    std::optional<std::string> readUntil(std::string_view text,
-                                         std::chrono::milliseconds timeout = kDefaultTimeout);
-    bool waitFor(std::string_view text, std::chrono::milliseconds timeout = kDefaultTimeout) {
-        return readUntil(text, timeout).has_value();
-    }
-    // Hangs up the terminal (closes the master side).
-    void closeTerminal() { terminal_.close(); }
+    // The terminal (Terminal): type, output, readUntil, waitFor, hangUp.
 
     // --- the device's life
     // The launcher's exit status (the command's, or 128 + signal); nullopt when it did
@@ -117,8 +102,6 @@ class DeviceSession {
     std::vector<SyslogRecord> syslogRecords() const;
     // A device setting as kbox answers it (stored value or default); nullopt if unknown.
     std::optional<std::string> setting(const std::string &name) const;
-    // The boot environment as fw_printenv prints it.
-    std::map<std::string, std::string> bootEnv() const;
     // Every run of kbox, fw_setenv, fw_printenv and crashreport: its argv.
     std::vector<std::vector<std::string>> toolInvocations() const;
     // A file of the state directory ("" when there is none), e.g. "crashreport.state".
@@ -147,15 +130,11 @@ class DeviceSession {
 
     DeviceOptions options_;
     std::string stateDir_;
-    Terminal terminal_;
     pid_t launcher_ = 0;  // 0 once reaped
     pid_t initPid_ = 0;
     vela::UniqueFd initHandle_;  // pidfd of the init, to wait for the device's end
     std::optional<int> exitStatus_;
 };
-
-// Host path of the device launcher, for tests that run it themselves.
-const char *deviceLauncherPath();
 
 // Polls condition every few milliseconds until it holds; false after timeout (scaled).
 bool eventually(const std::function<bool()> &condition,

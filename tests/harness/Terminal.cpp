@@ -1,41 +1,26 @@
 #include "Terminal.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
-#include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
+
+#include "time_scale.h"
 
 namespace vela::test {
 
-Terminal::Terminal(unsigned short columns)
-    : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
-    char name[128];
-    const winsize size{24, columns, 0, 0};
-    if (!master_ || ::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0 ||
-        ::ptsname_r(master_.get(), name, sizeof name) != 0 ||
-        ::ioctl(master_.get(), TIOCSWINSZ, &size) != 0)
-        throw std::system_error(errno, std::generic_category(), "pty");
-    slavePath_ = name;
-}
-
-void Terminal::startReading() {
-    if (!reader_.joinable()) reader_ = std::thread([this] { readLoop(); });
-}
+Terminal::Terminal(vela::UniqueFd stream)
+    : stream_(std::move(stream)), reader_([this] { readLoop(); }) {}
 
 void Terminal::readLoop() {
     char buffer[4096];
     while (!stop_) {
-        pollfd fd{master_.get(), POLLIN, 0};
+        pollfd fd{stream_.get(), POLLIN, 0};
         if (::poll(&fd, 1, 20) <= 0) continue;
-        const ssize_t n = ::read(master_.get(), buffer, sizeof buffer);
+        const ssize_t n = ::read(stream_.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         std::lock_guard lock(mutex_);
-        // EIO: every slave descriptor has been closed.
+        // 0 or EIO: the other side has closed (every slave descriptor of a pty).
         if (n <= 0) ended_ = true;
         if (n > 0) output_.append(buffer, static_cast<size_t>(n));
         changed_.notify_all();
@@ -45,7 +30,7 @@ void Terminal::readLoop() {
 
 bool Terminal::type(std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t n = master_ ? ::write(master_.get(), bytes.data(), bytes.size()) : -1;
+        const ssize_t n = stream_ ? ::write(stream_.get(), bytes.data(), bytes.size()) : -1;
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<size_t>(n));
@@ -62,7 +47,7 @@ std::optional<std::string> Terminal::readUntil(std::string_view text,
                                                std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     size_t found = std::string::npos;
-    changed_.wait_for(lock, timeout, [&] {
+    changed_.wait_for(lock, scaled(timeout), [&] {
         found = output_.find(text, matchEnd_);
         return found != std::string::npos || ended_;
     });
@@ -72,15 +57,15 @@ std::optional<std::string> Terminal::readUntil(std::string_view text,
     return output_.substr(from, matchEnd_ - from);
 }
 
-void Terminal::waitEnd(std::chrono::milliseconds timeout) const {
+bool Terminal::waitEnd(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, timeout, [&] { return ended_; });
+    return changed_.wait_for(lock, scaled(timeout), [&] { return ended_; });
 }
 
-void Terminal::close() {
+void Terminal::hangUp() {
     stop_ = true;
     if (reader_.joinable()) reader_.join();
-    master_.reset();
+    stream_.reset();
     std::lock_guard lock(mutex_);
     ended_ = true;
     changed_.notify_all();

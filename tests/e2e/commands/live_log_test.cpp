@@ -32,11 +32,23 @@ DeviceOptions withPassword(std::vector<std::string> args = {"-t", "telnet"}) {
 
 }  // namespace
 
-// Lines as syslogd sends them, then datagrams straight to the listener socket: an
-// empty datagram, which anyone may send, stops nothing; only 1024 bytes of a datagram
-// are read.
-TEST(CommandsLiveLog, WhatTheLogReaderShows) {
+// A line that arrives while the user types appears after the line was handled. Lines
+// as syslogd sends them, then datagrams straight to the listener socket: an empty
+// datagram, which anyone may send, stops nothing; only 1024 bytes of a datagram are
+// read. A log line waiting for the output lock must not be flushed right after the first
+// character of a line: the editor reports typing before it releases the lock. Losing
+// syslogd leaves the session alone.
+TEST(CommandsLiveLog, WhatTheLogReaderShowsAndWhen) {
     ShellSession shell({}, ShellSession::kReady);
+    shell.type("test typed");
+    ASSERT_TRUE(shell.waitFor("test typed"));
+    shell.log("<13>probe: while typing");
+    ASSERT_TRUE(waitForRecord(shell, "while typing"));
+    ASSERT_TRUE(shell.logQueueEmpty());
+    EXPECT_FALSE(onScreen(shell, "while typing"));
+    shell.type("\r");
+    EXPECT_TRUE(shell.waitFor("argv[1]=typed\r\r\n") && shell.waitFor("while typing"));
+
     shell.forward("echo hi", "C: echo hi");
     const std::string date = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )";
     EXPECT_TRUE(std::regex_match(shownLine(shell, "info zuz: " + ttyOf(shell) + ": echo"),
@@ -46,13 +58,37 @@ TEST(CommandsLiveLog, WhatTheLogReaderShows) {
                                  std::regex(date + "notice vela: API:/dev/pts/9:3:IN:status")));
     shell.log("<13>probe: 50%s%n%d done");  // shown literally
     EXPECT_TRUE(shell.waitFor("notice probe: 50%s%n%d done\r\n"));
-
     shell.runThenSync("log format");
     auto socket = shell.connectDatagram("/tmp/sysloglisteners/vela" + ttyOf(shell).substr(9));
     const std::string longLine = "2026-01-01 00:00:00 notice nowhere " + std::string(3000, 'z');
     for (const std::string &line : {std::string(), longLine, std::string("after\n")})
         EXPECT_TRUE(sendDatagram(socket, line));
     EXPECT_TRUE(shell.waitFor("nowhere " + longLine.substr(35, 1024 - 35) + "\r\nafter\r\n"));
+
+    std::atomic<bool> typing{true};
+    std::thread logger([&] {
+        auto log = shell.connectDatagram("/dev/log");
+        for (int i = 0; typing; ++i) {
+            sendDatagram(log, "<13>probe: background " + std::to_string(i));
+            if (i % 8 == 7) std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    for (int i = 0; i < 40; ++i) {
+        const std::string line = "test line" + std::to_string(i);
+        shell.type(line.substr(0, 1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        shell.type(line.substr(1) + "\r");
+        EXPECT_TRUE(shell.waitFor("argv[1]=line" + std::to_string(i) + "\r\r\n"));
+        EXPECT_TRUE(onScreen(shell, line + "\r\n")) << "the echo of \"" << line << "\" was split";
+    }
+    typing = false;
+    logger.join();
+
+    ASSERT_TRUE(shell.signalDaemon("syslogd", SIGKILL));
+    EXPECT_TRUE(eventually([&] { return shell.runInDevice({"pidof", "syslogd"}).status != 0; }));
+    shell.forward("echo still here", "C: echo still here");
+    EXPECT_TRUE(shell.waitFor("still here\r\n"));
+    EXPECT_FALSE(onScreen(shell, "logReaderThread"));
     shell.end();
 }
 
@@ -71,31 +107,6 @@ TEST(CommandsLiveLog, NothingLoggedBeforeLoginAppears) {
     shell.end();
 }
 
-// A line that arrives while the user types appears after the line was handled; losing
-// syslogd leaves the session alone.
-TEST(CommandsLiveLog, LineArrivingWhileTypingAppearsAfterEnter) {
-    ShellSession shell({}, ShellSession::kReady);
-    shell.type("test typed");
-    ASSERT_TRUE(shell.waitFor("test typed"));
-    shell.log("<13>probe: while typing");
-    ASSERT_TRUE(waitForRecord(shell, "while typing"));
-    ASSERT_TRUE(shell.logQueueEmpty());
-    EXPECT_FALSE(onScreen(shell, "while typing"));
-    shell.type("\r");
-    shownLine(shell, "while typing");
-    const std::string out = shell.output();
-    EXPECT_LT(out.find("argv[1]=typed\r\r\n"), out.find("while typing"));
-
-    ASSERT_TRUE(shell.signalDaemon("syslogd", SIGKILL));
-    EXPECT_TRUE(eventually([&] {
-        return shell.runInDevice({"sh", "-c", "pidof syslogd"}).status != 0;
-    }));
-    shell.forward("echo still here", "C: echo still here");
-    EXPECT_TRUE(shell.waitFor("still here\r\n"));
-    EXPECT_FALSE(onScreen(shell, "logReaderThread"));
-    shell.end();
-}
-
 TEST(CommandsLiveLog, LogViewerShowsTheLogWithoutLogin) {
     ShellSession shell(withPassword({"--logviewer"}), ShellSession::kAtOnce);
     ASSERT_TRUE(shell.waitFor("Log viewer mode (Ctrl-C to quit) ..."));
@@ -108,31 +119,4 @@ TEST(CommandsLiveLog, LogViewerShowsTheLogWithoutLogin) {
     EXPECT_FALSE(onScreen(shell, "Password:"));
     shell.type("\x03");
     EXPECT_TRUE(shell.waitExit().has_value());
-}
-
-// A log line waiting for the output lock must not be flushed right after the first
-// character of a line: the editor reports typing before it releases the lock.
-TEST(CommandsLiveLog, LogLinesNeverSplitTheEchoOfATypedLine) {
-    ShellSession shell({}, ShellSession::kReady);
-    std::atomic<bool> typing{true};
-    std::thread logger([&] {
-        auto socket = shell.connectDatagram("/dev/log");
-        for (int i = 0; typing; ++i) {
-            const std::string line = "<13>probe: background " + std::to_string(i);
-            sendDatagram(socket, line);
-            if (i % 8 == 7) std::this_thread::sleep_for(std::chrono::microseconds(50));
-        }
-    });
-    for (int i = 0; i < 40; ++i) {
-        const std::string line = "test line" + std::to_string(i);
-        shell.type(line.substr(0, 1));
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        shell.type(line.substr(1) + "\r");
-        ASSERT_TRUE(shell.waitFor("argv[1]=line" + std::to_string(i) + "\r\r\n"));
-        EXPECT_NE(shell.output().find(line + "\r\n"), std::string::npos)
-            << "the echo of \"" << line << "\" was split";
-    }
-    typing = false;
-    logger.join();
-    shell.end();
 }

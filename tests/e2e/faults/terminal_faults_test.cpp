@@ -80,7 +80,7 @@ TEST(FaultsTerminal, HangUpWithdrawsTheSessionOnceWhereverTheShellWaits) {
         Lines expected = {last, kClear23, "U"};
         if (settings == secure) expected.insert(expected.begin() + 1, "E: _control logout " + tty);
         const auto start = std::chrono::steady_clock::now();
-        device.closeTerminal();
+        device.hangUp();
         std::optional<std::string> status;  // sh creates the file before it writes into it
         eventually(
             [&] { return (status = deviceFile(device, "/tmp/status")) && !status->empty(); });
