@@ -19,9 +19,10 @@ DeviceOptions shellWith(std::vector<std::string> args, Settings settings, const 
     return options;
 }
 
-DeviceOptions keptUp(DeviceOptions options) {
+DeviceOptions keptUp(DeviceOptions options, std::string zuzRules) {
     options.command.insert(options.command.begin(),
                            {"sh", "-c", "\"$0\" \"$@\"; echo \"[status $?]\"; exec sleep 30"});
+    options.zuzRules = std::move(zuzRules);
     return options;
 }
 
@@ -57,11 +58,9 @@ std::string ttyOf(const DeviceSession &device) {
 }
 
 tcflag_t ptyLocalModes(const std::string &tty) {
-    const int fd = ::open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const vela::UniqueFd fd(::open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     termios modes{};
-    if (fd < 0 || ::tcgetattr(fd, &modes) != 0) modes.c_lflag = 0;
-    if (fd >= 0) ::close(fd);
-    return modes.c_lflag;
+    return fd && ::tcgetattr(fd.get(), &modes) == 0 ? modes.c_lflag : 0;
 }
 
 int zuzCount(const DeviceSession &device, const std::string &line, bool prefix) {

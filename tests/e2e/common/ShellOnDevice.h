@@ -27,8 +27,9 @@ inline constexpr const char *kClear23 = "E: execwithoutecho systemsetting telnet
 DeviceOptions shellWith(std::vector<std::string> args, Settings settings = {},
                         const char *binary = nullptr);
 // The same with its command run from sh, which then prints "[status N]" and keeps the
-// device up, so that zuz and syslogd take in everything the shell sent at its end.
-DeviceOptions keptUp(DeviceOptions options);
+// device up, so that zuz and syslogd take in everything the shell sent at its end; and
+// with zuz's rules.
+DeviceOptions keptUp(DeviceOptions options, std::string zuzRules = "");
 // Settings of the secure profile with a password and an idle limit ("Off": none).
 Settings secureProfile(const std::string &password, const std::string &idle = "Off");
 

@@ -53,10 +53,9 @@ bool sendAs(uid_t uid, int fd, const std::string &datagram) {
 // dropped with a record; the application's own answer decides: a lockout, reported, and
 // the login asks again. The third failure ends the session.
 TEST(LoginDialogue, OnlyTheApplicationAnswersAndTheThirdFailureEndsTheSession) {
-    DeviceOptions options =
-        keptUp(shellWith({"-t", "telnet"}, {{"sw", "secret"}, {"adminuserid", "chief"}}));
-    options.zuzRules = "prefix \"E: _control login\" times 1 => noresult\n";
-    DeviceSession device(options);
+    DeviceSession device(
+        keptUp(shellWith({"-t", "telnet"}, {{"sw", "secret"}, {"adminuserid", "chief"}}),
+               "prefix \"E: _control login\" times 1 => noresult\n"));
     ASSERT_TRUE(converse(device, {{kPassword, "secret\r"}}));
     ASSERT_TRUE(eventually([&] { return zuzCount(device, "E: _control login", true) == 1; }));
     auto listener = device.connectDatagram("/tmp/apiasynclisteners/vela" + ttyOf(device).substr(9));
@@ -95,12 +94,12 @@ TEST(LoginDialogue, SecureProfileSessionFromTheLoginToTheIdleLimit) {
     Settings settings = secureProfile(password, "1");
     settings.insert(settings.end(),
                     {{"loginbanneradmin", "Admin"}, {"loginbanneruser", "For@you"}});
-    DeviceOptions options = keptUp(shellWith({"-t", "telnet"}, settings, VELA_FASTCLOCK_BINARY));
     // The application takes this user, who is not its administrator, and never answers
     // the logout.
-    options.zuzRules = "prefix \"E: _control login \\\"" + hexEncoded(name) +
-                       "\" => result \"success\"\nprefix \"E: _control logout\" => noresult\n";
-    DeviceSession device(options);
+    DeviceSession device(keptUp(shellWith({"-t", "telnet"}, settings, VELA_FASTCLOCK_BINARY),
+                                "prefix \"E: _control login \\\"" + hexEncoded(name) +
+                                    "\" => result \"success\"\nprefix \"E: _control logout\" => "
+                                    "noresult\n"));
     ASSERT_TRUE(converse(device, {{kWelcome, ""}, {kLogin, ""}}));
     const std::string tty = ttyOf(device), logout = "E: _control logout " + tty;
     EXPECT_TRUE(eventually([&] { return echoes(tty); })) << "echo on at \"Login:\"";
@@ -199,9 +198,7 @@ TEST(LoginBoundedWait, LoginFailsAtOnceWhenNoResultCanCome) {
     };
     for (const auto &[rules, typed] : cases) {
         SCOPED_TRACE(rules.substr(0, 40));
-        DeviceOptions options = keptUp(shellWith({"-t", "telnet"}, {{"sw", "secret"}}));
-        options.zuzRules = rules;
-        DeviceSession device(options);
+        DeviceSession device(keptUp(shellWith({"-t", "telnet"}, {{"sw", "secret"}}), rules));
         ASSERT_TRUE(device.waitFor(kPassword)) << device.output();
         const bool linkUp = rules.find("drop") == npos;
         const auto start = std::chrono::steady_clock::now();

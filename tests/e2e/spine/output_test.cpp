@@ -11,12 +11,10 @@ using namespace vela::test;
 // its line's count; hostile text (typed lines, application output, the registration
 // reply) is shown and logged literally.
 TEST(SpineOutput, ApiSessionsMirrorTheirLinesLiterallyToTheSystemLog) {
-    DeviceOptions options = keptUp(shellWith({"-t", "api"}));
-    options.zuzRules =
-        "prefix \"R: \" => exec; send \"R: %n%s%x%s%s\"\n"  // read as 0: registered
-        "exact \"E: echo two\" => run; datagram \"late two\\n\"\n"
-        "exact \"E: show\" => datagram \"%n%s%x %p\\n\"; reply 0\n";
-    DeviceSession device(options);
+    DeviceSession device(keptUp(shellWith({"-t", "api"}),
+                                "prefix \"R: \" => exec; send \"R: %n%s%x%s%s\"\n"  // 0: registered
+                                "exact \"E: echo two\" => run; datagram \"late two\\n\"\n"
+                                "exact \"E: show\" => datagram \"%n%s%x %p\\n\"; reply 0\n"));
     ASSERT_TRUE(device.waitFor("admin\r\n"));  // the answer to "whoami"
     // Each line's output is awaited before the next: it carries its own line's count. The
     // longest line the editor takes goes out whole.

@@ -3,6 +3,8 @@
 // soak, tests/e2e/faults/soak.cpp.)
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "ShellOnDevice.h"
 
 using namespace vela::test;
@@ -31,20 +33,28 @@ TEST(SpineStartup, FailuresBeforeTheApplicationExitAtOnce) {
 
 // Each "-t" value registers as its stored type, shows the security banner, logs in
 // without asking when no password is set (a serial session never asks, nor writes login
-// settings), and forwards lines with its prefix. The port and host given are used.
+// settings), and forwards lines with its prefix. The port and host given are used. The
+// application starts late: the shell waits for it (it retries every 5 seconds, so the
+// sessions start together), visibly but on a serial port.
 TEST(SpineStartup, SessionTypesRegisterShowTheBannerAndForward) {
     const char *const types[][3] = {
         {"telnet", "telnet", "C: "}, {"rs232", "api-serial", "E: "}, {"telnet24", "api", "E: "}};
+    std::vector<std::unique_ptr<ShellSession>> devices;
     for (const auto &[value, stored, prefix] : types) {
-        SCOPED_TRACE(value);
-        const bool telnet = value == std::string("telnet"), serial = stored[3] == '-';
         Settings settings = {{"securitybanner", "Authorized%use%only!"}};
-        if (serial) settings.push_back({"sw", "secret"});
-        ShellSession device(keptUp(shellWith({"-t", value, "-p", "4121abc", "-h",
-                                              std::string(127, 'h'), "-h", "localhost"},
-                                             settings)),
-                            ShellSession::kAtOnce);
-        EXPECT_TRUE(device.waitFor("\r\nAuthorized use only!\r\n\r\n\r\r\n"));
+        if (stored[3] == '-') settings.push_back({"sw", "secret"});
+        DeviceOptions options = keptUp(shellWith(
+            {"-t", value, "-p", "4121abc", "-h", std::string(127, 'h'), "-h", "localhost"},
+            settings));
+        options.launcherArguments = {"--zuz-late"};
+        devices.push_back(std::make_unique<ShellSession>(options, ShellSession::kAtOnce));
+    }
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const auto &[value, stored, prefix] = types[i];
+        SCOPED_TRACE(value);
+        ShellSession &device = *devices[i];
+        const bool telnet = i == 0, serial = i == 1;
+        EXPECT_TRUE(device.waitFor("\r\nAuthorized use only!\r\n\r\n\r\r\n", 8s));
         ASSERT_TRUE(serial ? device.waitForZuzLine("E: whoami") : waitForLoop(device));
         device.type("version\r");
         ASSERT_TRUE(device.waitFor("libxcom 0.0.1"));
@@ -60,23 +70,9 @@ TEST(SpineStartup, SessionTypesRegisterShowTheBannerAndForward) {
         EXPECT_EQ(count(device.output(), "Password:"), 0u);
         EXPECT_EQ(count(device.output(), "XCOM host:    localhost port: 4121\r\r\n"),
                   telnet ? 1u : 0u);
+        EXPECT_EQ(count(device.output(), "Waiting for application to start\r\r\n"),
+                  serial ? 0u : 1u);
     }
-}
-
-TEST(SpineStartup, ALateApplicationIsAwaitedOnceVisiblySerialPortsSilently) {
-    // Both wait together: the shell retries every 5 seconds.
-    DeviceOptions telnetOptions = shellWith({"-t", "telnet"}),
-                  serialOptions = shellWith({"-t", "rs232"});
-    telnetOptions.launcherArguments = serialOptions.launcherArguments = {"--zuz-late"};
-    DeviceSession telnet(telnetOptions), serial(serialOptions);
-    ASSERT_TRUE(telnet.waitForZuzLine(kLoopReady, 8s));
-    ASSERT_TRUE(serial.waitForZuzLine("E: whoami", 8s));
-    for (DeviceSession *device : {&telnet, &serial}) {
-        device->type("version\r");
-        EXPECT_TRUE(device->waitFor("libxcom 0.0.1"));
-    }
-    EXPECT_EQ(count(telnet.output(), "Waiting for application to start\r\r\n"), 1u);
-    EXPECT_EQ(count(serial.output(), "Waiting"), 0u);
 }
 
 // Any code but 0 refuses; a negative one is not reported as an unknown command. An
@@ -84,9 +80,8 @@ TEST(SpineStartup, ALateApplicationIsAwaitedOnceVisiblySerialPortsSilently) {
 TEST(SpineRegistration, ARefusedRegistrationEndsTheSessionWithoutUnregistering) {
     for (const auto &[type, action] : {std::pair{"api", "reply -3"}, {"telnet", "drop"}}) {
         SCOPED_TRACE(action);
-        DeviceOptions options = keptUp(shellWith({"-t", type}));
-        options.zuzRules = std::string("prefix \"R: \" => ") + action + "\n";
-        DeviceSession device(options);
+        DeviceSession device(
+            keptUp(shellWith({"-t", type}), std::string("prefix \"R: \" => ") + action + "\n"));
         EXPECT_EQ(endStatus(device, false), 255);
         EXPECT_EQ(device.output(),
                   std::string(type) == "api"
