@@ -1,55 +1,69 @@
 #include "DeviceSession.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
+#include "DevicePaths.h"
+#include "Escape.h"
 #include "InDevice.h"
+#include "Rules.h"
+#include "Settings.h"
 #include "time_scale.h"
 
 namespace vela::test {
 
 namespace {
 
+namespace sp = sim::paths;
+
 // A device comes up in tens of milliseconds; this only bounds a broken one.
 constexpr auto kStartTimeout = 10s;
 constexpr auto kTeardownTimeout = 2s;
 
 std::string makeStateDir() {
-    const char *base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vela-device-XXXXXX";
+    std::string pattern = std::filesystem::temp_directory_path() / "vela-device-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot create a state directory under " + pattern);
     return pattern;
 }
 
+// A new pty pair, 24 rows high; its master.
+vela::UniqueFd openPty(unsigned short columns) {
+    vela::UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    const winsize size{24, columns, 0, 0};
+    if (!master || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0 ||
+        ::ioctl(master.get(), TIOCSWINSZ, &size) != 0)
+        throw std::system_error(errno, std::generic_category(), "pty");
+    return master;
+}
+
 std::vector<std::string> launcherArguments(const DeviceOptions &o, const std::string &stateDir) {
     std::vector<std::string> args = {VELA_HARNESS_DEVICE_LAUNCHER, "--state", stateDir};
-    auto add = [&](const char *option, const std::string &value) {
-        args.push_back(option);
-        args.push_back(value);
-    };
-    if (!o.velaBinary.empty()) add("--install", o.velaBinary + "=" + kDeviceVela);
-    for (const auto &[host, device] : o.installs)
-        add("--install", host + "=" + device);
+    if (!o.velaBinary.empty())
+        args.insert(args.end(), {"--install", o.velaBinary + "=" + kDeviceVela});
     for (const auto &[name, value] : o.settings)
-        add("--setting", name + "=" + value);
-    if (!o.readyMarker) args.push_back("--no-ready");
-    if (!o.syslogd) args.push_back("--no-syslogd");
-    if (o.zuzLate) args.push_back("--zuz-late");
+        args.insert(args.end(), {"--setting", name + "=" + value});
     args.insert(args.end(), o.launcherArguments.begin(), o.launcherArguments.end());
     args.push_back("--");
     args.insert(args.end(), o.command.begin(), o.command.end());
@@ -58,12 +72,8 @@ std::vector<std::string> launcherArguments(const DeviceOptions &o, const std::st
 
 }  // namespace
 
-const char *deviceLauncherPath() {
-    return VELA_HARNESS_DEVICE_LAUNCHER;
-}
-
 bool eventually(const std::function<bool()> &condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + scaled(timeout);
+    const auto deadline = std::chrono::steady_clock::now() + scaled(timeout);
     for (;;) {
         if (condition()) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -72,10 +82,7 @@ bool eventually(const std::function<bool()> &condition, std::chrono::millisecond
 }
 
 DeviceSession::DeviceSession(DeviceOptions options)
-    : options_(std::move(options)),
-      stateDir_(makeStateDir()),
-      state_(stateDir_),
-      terminal_(options_.rows, options_.columns) {
+    : Terminal(openPty(options.columns)), options_(std::move(options)), stateDir_(makeStateDir()) {
     try {
         start();
     } catch (...) {
@@ -85,33 +92,28 @@ DeviceSession::DeviceSession(DeviceOptions options)
 }
 
 DeviceSession::~DeviceSession() {
-    try {
-        tearDown();
-    } catch (const std::exception &e) {
-        std::cerr << "DeviceSession teardown: " << e.what() << "\n";
-    }
+    tearDown();
 }
 
 void DeviceSession::start() {
-    if (!options_.zuzRules.empty()) state_.setZuzRules(options_.zuzRules);
-    launcher_ = spawnOnTerminal(launcherArguments(options_, stateDir_), terminal_.slavePath());
-    terminal_.startReading();
-    eventually([&] { return state_.daemonPid("device") > 0 || !running(); }, kStartTimeout);
-    initPid_ = state_.daemonPid("device");
+    if (!options_.zuzRules.empty()) setZuzRules(options_.zuzRules);
+    char slave[64];
+    if (::ptsname_r(stream(), slave, sizeof slave) != 0)
+        throw std::system_error(errno, std::generic_category(), "ptsname");
+    launcher_ = spawnOnTerminal(launcherArguments(options_, stateDir_), slave);
+    eventually(
+        [&] {
+            initPid_ = std::atoi(stateFile(sp::kDevicePidFile).c_str());
+            return initPid_ > 0 || (exitStatus_ = waitChild(launcher_, 0ms));
+        },
+        kStartTimeout);
     if (initPid_ <= 0) {
-        terminal_.waitEnd(1s);
+        if (exitStatus_) launcher_ = 0;
+        waitEnd(1s);
         throw std::runtime_error("the device did not start (status " +
-                                 std::to_string(exitStatus_.value_or(-1)) +
-                                 "): " + terminal_.output());
+                                 std::to_string(exitStatus_.value_or(-1)) + "): " + output());
     }
     initHandle_.reset(static_cast<int>(::syscall(SYS_pidfd_open, initPid_, 0)));
-}
-
-bool DeviceSession::waitFor(std::string_view text, std::chrono::milliseconds timeout) {
-    size_t end = terminal_.waitFor(text, matchEnd_, scaled(timeout));
-    if (end == std::string::npos) return false;
-    matchEnd_ = end;
-    return true;
 }
 
 std::optional<int> DeviceSession::waitExit(std::chrono::milliseconds timeout) {
@@ -123,23 +125,65 @@ std::optional<int> DeviceSession::waitExit(std::chrono::milliseconds timeout) {
         }
         launcher_ = 0;
         // Whatever the command wrote last is still on its way through the pty.
-        terminal_.waitEnd(1s);
+        waitEnd(1s);
     }
     return exitStatus_;
 }
 
-bool DeviceSession::running() {
-    if (launcher_ != 0 && (exitStatus_ = waitChild(launcher_, 0ms))) launcher_ = 0;
-    return launcher_ != 0;
+std::vector<std::vector<std::string>> DeviceSession::records(std::string_view file) const {
+    std::vector<std::vector<std::string>> result;
+    std::istringstream in(stateFile(file));
+    for (std::string line, field; std::getline(in, line);) {
+        result.emplace_back();
+        for (std::istringstream fields(line); std::getline(fields, field, '\t');)
+            result.back().push_back(sim::unescape(field).value_or("<bad escape>"));
+    }
+    return result;
+}
+
+std::vector<std::string> DeviceSession::zuzReceived() const {
+    std::vector<std::string> lines;
+    for (auto &fields : records(sp::kZuzReceivedFile))
+        lines.push_back(fields.empty() ? "" : std::move(fields[0]));
+    return lines;
 }
 
 bool DeviceSession::waitForZuzLine(std::string_view line, std::chrono::milliseconds timeout) {
-    return eventually(
-        [&] {
-            auto lines = state_.zuzReceived();
-            return std::find(lines.begin(), lines.end(), line) != lines.end();
-        },
-        timeout);
+    return eventually([&] { return std::ranges::count(zuzReceived(), line) > 0; }, timeout);
+}
+
+std::vector<SyslogRecord> DeviceSession::syslogRecords() const {
+    std::vector<SyslogRecord> result;
+    for (auto &fields : records(sp::kSyslogRecordsFile)) {
+        fields.resize(4);  // priority, identity, pid, message
+        result.push_back({std::atoi(fields[0].c_str()), fields[1], fields[3]});
+    }
+    return result;
+}
+
+std::optional<std::string> DeviceSession::setting(const std::string &name) const {
+    return sim::Settings(stateDir_ + "/" + sp::kSettingsFile).get(name);
+}
+
+std::vector<std::vector<std::string>> DeviceSession::toolInvocations() const {
+    return records(sp::kToolLogFile);
+}
+
+std::string DeviceSession::stateFile(std::string_view name) const {
+    std::ifstream in(stateDir_ + "/" + std::string(name));
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void DeviceSession::setZuzRules(std::string_view rules) const {
+    auto parsed = sim::zuz::parseRules(rules);
+    std::string message = "bad zuz rules:";
+    for (const auto &error : parsed.errors)
+        message += "\n  " + error;
+    if (!parsed.errors.empty()) throw std::invalid_argument(message);
+    // zuz notices the new file by its identity, so replace it rather than rewrite it.
+    const std::string path = stateDir_ + "/" + sp::kZuzRulesFile, temp = path + ".new";
+    if (!(std::ofstream(temp) << rules) || std::rename(temp.c_str(), path.c_str()) != 0)
+        throw std::runtime_error("cannot replace the zuz rules");
 }
 
 RunResult DeviceSession::runInDevice(const std::vector<std::string> &argv,
@@ -151,28 +195,23 @@ RunResult DeviceSession::runInDevice(const std::vector<std::string> &argv,
 }
 
 bool DeviceSession::signalDaemon(std::string_view name, int signal) {
-    int pid = state_.daemonPid(name);
+    const std::string pid = stateFile(std::string(name) + ".pid");
     // The shell's own kill: no dependence on a kill program being installed.
-    return pid > 0 &&
-           runInDevice({"sh", "-c", "kill -" + std::to_string(signal) + " " + std::to_string(pid)})
-                   .status == 0;
+    return !pid.empty() &&
+           runInDevice({"sh", "-c", "kill -" + std::to_string(signal) + " " + pid}).status == 0;
 }
 
-vela::UniqueFd DeviceSession::tcpSocket(int port, bool ipv6) {
-    sockaddr_in address4{};
-    sockaddr_in6 address6{};
-    address4.sin_family = AF_INET;
-    address4.sin_port = address6.sin6_port = htons(static_cast<uint16_t>(port));
-    address4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address6.sin6_family = AF_INET6;
-    address6.sin6_addr = in6addr_loopback;
-    auto *address =
-        ipv6 ? reinterpret_cast<sockaddr *>(&address6) : reinterpret_cast<sockaddr *>(&address4);
-    return socketInDevice(initPid_, address, ipv6 ? sizeof address6 : sizeof address4, SOCK_STREAM,
-                          false);
+vela::UniqueFd DeviceSession::connectTcp(int port, bool ipv6) {
+    sockaddr_in address4{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    sockaddr_in6 address6{AF_INET6, htons(static_cast<uint16_t>(port)), 0, in6addr_loopback, 0};
+    if (ipv6)
+        return socketInDevice(initPid_, reinterpret_cast<sockaddr *>(&address6), sizeof address6,
+                              SOCK_STREAM, false);
+    return socketInDevice(initPid_, reinterpret_cast<sockaddr *>(&address4), sizeof address4,
+                          SOCK_STREAM, false);
 }
 
-vela::UniqueFd DeviceSession::datagramSocket(const std::string &devicePath, bool bind) {
+vela::UniqueFd DeviceSession::connectDatagram(const std::string &devicePath, bool bind) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (devicePath.size() >= sizeof address.sun_path) return {};
@@ -197,7 +236,7 @@ void DeviceSession::tearDown() {
         ::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTeardownTimeout).count()));
         initHandle_.reset();
     }
-    terminal_.close();
+    hangUp();
     if (stateDir_.empty()) return;
     if (::testing::Test::HasFailure()) {
         std::cerr << "device state kept in " << stateDir_ << "\n";

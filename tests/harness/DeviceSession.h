@@ -7,13 +7,14 @@
 //   vela::test::DeviceSession device(options);    // starts the device
 //   ASSERT_TRUE(device.waitFor("Password:"));
 //   device.type("secret\r");
-//   EXPECT_EQ(device.state().zuzReceived().back(), "E: whoami");
+//   EXPECT_EQ(device.zuzReceived().back(), "E: whoami");
 //
 // The device (see sim/): zuz on 127.0.0.1:4121, syslogd on /dev/log, kbox, fw_setenv,
 // fw_printenv and crashreport in /opt/halvern/bin, /tmp/VelaReady and both listener
 // directories, each optional. Its state directory (/opt/sim inside) is a fresh host
 // directory per session, removed at the end unless the test failed; then its path is
-// printed. The destructor always ends the device and everything in it.
+// printed. The destructor always ends the device and everything in it. Every wait lasts
+// VELA_TEST_TIME_SCALE times longer when that is set (see time_scale.h).
 //
 // zuz's rules (setZuzRules): one rule per line, "#" comments,
 //     MATCH [times N] => ACTION [; ACTION ...]
@@ -35,15 +36,16 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "DeviceState.h"
 #include "Subprocess.h"
 #include "Terminal.h"
+#include "hex_encoded.h"  // hexEncoded, for the tests that check secrets on the link
 #include "unique_fd.h"
 
 namespace vela::test {
@@ -58,63 +60,55 @@ struct DeviceOptions {
     std::vector<std::string> command = {kDeviceVela, "-t", "telnet"};
     // Host path of the shell; installed at /opt/halvern/bin/vela when not empty.
     std::string velaBinary;
-    // More host files to install: {host path, device path under /opt or /tmp}.
-    std::vector<std::pair<std::string, std::string>> installs;
     // Initial device settings.
     std::vector<std::pair<std::string, std::string>> settings;
     // zuz's rules from the start (see above).
     std::string zuzRules;
-    bool readyMarker = true;
-    bool syslogd = true;
-    // zuz listens only once the device has refused a TCP connection (the shell's first).
-    bool zuzLate = false;
-    unsigned short rows = 24;
     unsigned short columns = 80;
-    // More launcher options (e.g. "--no-api-listener-dir"), placed before the command.
+    // More launcher options (e.g. "--no-syslogd", "--telnetd"), placed before the command.
     std::vector<std::string> launcherArguments;
 };
 
-class DeviceSession {
+struct SyslogRecord {
+    int priority = 0;
+    std::string identity;
+    std::string message;
+};
+
+// The test's terminal with a device running on it. All members are for the test's thread;
+// what they return is a copy owned by the caller.
+class DeviceSession : public Terminal {
   public:
     // Starts the device and returns once its command runs. Throws std::runtime_error
     // (with the launcher's output) when the device does not come up.
     explicit DeviceSession(DeviceOptions options = {});
     ~DeviceSession();
-    DeviceSession(const DeviceSession &) = delete;
-    DeviceSession &operator=(const DeviceSession &) = delete;
 
-    // All members are for the test's thread.
-
-    // --- terminal
-    // Sets the window size (the foreground process group gets SIGWINCH).
-    void resize(unsigned short rows, unsigned short columns) { terminal_.resize(rows, columns); }
-    // Types bytes ("\r" is Enter in raw mode); false once the terminal is closed.
-    bool type(std::string_view bytes) { return terminal_.type(bytes); }
-    // Everything the terminal has received, raw.
-    std::string output() const { return terminal_.output(); }
-    // Waits until text appears after the end of the previous successful waitFor;
-    // moves past it. false on timeout or when the terminal ended without it.
-    bool waitFor(std::string_view text, std::chrono::milliseconds timeout = kDefaultTimeout);
-    // Hangs up the terminal (closes the master side).
-    void closeTerminal() { terminal_.close(); }
+    // The terminal (Terminal): type, output, readUntil, waitFor, hangUp.
 
     // --- the device's life
     // The launcher's exit status (the command's, or 128 + signal); nullopt when it did
     // not end within timeout, after which the device has been killed.
     std::optional<int> waitExit(std::chrono::milliseconds timeout = kDefaultTimeout);
-    // Whether the launcher still runs (its status is kept once it ended).
-    bool running();
     // Host pid of the device's init (pid 1 inside).
     pid_t initPid() const { return initPid_; }
 
-    // --- state directory
-    const DeviceState &state() const { return state_; }
-    // Shortcuts to state().
-    std::vector<std::string> zuzReceived() const { return state_.zuzReceived(); }
-    std::vector<SyslogRecord> syslogRecords() const { return state_.syslogRecords(); }
-    void setZuzRules(std::string_view rules) const { state_.setZuzRules(rules); }
+    // --- the state directory, read afresh on each call
+    // Every line zuz received, in order, as the line reader cleaned it.
+    std::vector<std::string> zuzReceived() const;
     // Waits until zuz has received exactly this line (anywhere in its log).
     bool waitForZuzLine(std::string_view line, std::chrono::milliseconds timeout = kDefaultTimeout);
+    // Every record syslogd took on /dev/log, in order.
+    std::vector<SyslogRecord> syslogRecords() const;
+    // A device setting as kbox answers it (stored value or default); nullopt if unknown.
+    std::optional<std::string> setting(const std::string &name) const;
+    // Every run of kbox, fw_setenv, fw_printenv and crashreport: its argv.
+    std::vector<std::vector<std::string>> toolInvocations() const;
+    // A file of the state directory ("" when there is none), e.g. "crashreport.state".
+    std::string stateFile(std::string_view name) const;
+    // Replaces zuz's rules; zuz applies them from its next line. Throws
+    // std::invalid_argument naming the bad lines; nothing is changed then.
+    void setZuzRules(std::string_view rules) const;
 
     // --- inside the device
     // Runs argv inside the device's namespaces (argv[0] looked up on the device's
@@ -123,43 +117,26 @@ class DeviceSession {
                           std::chrono::milliseconds timeout = kDefaultTimeout);
     // Sends signal to a daemon ("zuz" or "syslogd") of the device; true when sent.
     bool signalDaemon(std::string_view name, int signal);
-    // A TCP connection to the device's 127.0.0.1:port, owned by the caller; empty
-    // when refused.
-    vela::UniqueFd connectTcp(int port = 4121) { return tcpSocket(port, false); }
-    // The same to the device's [::1]:port.
-    vela::UniqueFd connectTcp6(int port) { return tcpSocket(port, true); }
-    // A datagram socket bound to devicePath in the device, owned by the caller.
-    vela::UniqueFd bindDatagram(const std::string &devicePath) {
-        return datagramSocket(devicePath, true);
-    }
-    // A datagram socket connected to devicePath in the device (e.g. /dev/log).
-    vela::UniqueFd connectDatagram(const std::string &devicePath) {
-        return datagramSocket(devicePath, false);
-    }
+    // A TCP connection to the device's 127.0.0.1:port (or [::1]:port); empty when refused.
+    vela::UniqueFd connectTcp(int port = 4121, bool ipv6 = false);
+    // A datagram socket connected to devicePath in the device (e.g. /dev/log), or bound
+    // to it.
+    vela::UniqueFd connectDatagram(const std::string &devicePath, bool bind = false);
 
   private:
     void start();
     void tearDown();
-    vela::UniqueFd tcpSocket(int port, bool ipv6);
-    vela::UniqueFd datagramSocket(const std::string &devicePath, bool bind);
+    std::vector<std::vector<std::string>> records(std::string_view file) const;
 
     DeviceOptions options_;
     std::string stateDir_;
-    DeviceState state_;
-    Terminal terminal_;
     pid_t launcher_ = 0;  // 0 once reaped
     pid_t initPid_ = 0;
     vela::UniqueFd initHandle_;  // pidfd of the init, to wait for the device's end
     std::optional<int> exitStatus_;
-    size_t matchEnd_ = 0;
 };
 
-// Host path of the device launcher, for tests that run it themselves.
-const char *deviceLauncherPath();
-
-// Polls condition every few milliseconds until it holds; false after timeout.
-// Every timeout of this class and of eventually lasts VELA_TEST_TIME_SCALE times longer
-// when that is set (see time_scale.h).
+// Polls condition every few milliseconds until it holds; false after timeout (scaled).
 bool eventually(const std::function<bool()> &condition,
                 std::chrono::milliseconds timeout = kDefaultTimeout);
 

@@ -4,101 +4,61 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <array>
+#include <cerrno>
 #include <string>
 
 #include "Subprocess.h"
 
 namespace vela::test {
 
-namespace {
-
-int openNamespace(pid_t pid, const char *name) {
-    std::string path = "/proc/" + std::to_string(pid) + "/ns/" + name;
-    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-}
-
-bool sameUserNamespace(int fd) {
-    struct stat theirs, ours;
-    return ::fstat(fd, &theirs) == 0 && ::stat("/proc/self/ns/user", &ours) == 0 &&
-           theirs.st_ino == ours.st_ino && theirs.st_dev == ours.st_dev;
-}
-
-// One byte that carries one descriptor (SCM_RIGHTS) over a socket pair.
-struct FdMessage {
-    char byte = 0;
-    iovec iov{&byte, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr header{};
-    FdMessage() {
-        header.msg_iov = &iov;
-        header.msg_iovlen = 1;
-        header.msg_control = control;
-        header.msg_controllen = sizeof control;
-    }
-};
-
-// Runs in a forked child of a threaded process: only system calls from here on.
-[[noreturn]] void makeAndSend(const int (&namespaces)[3], const sockaddr *address, socklen_t length,
-                              int type, bool bind, int channel) {
-    const int kinds[3] = {CLONE_NEWUSER, CLONE_NEWNS, CLONE_NEWNET};
-    // A sanitizer's helper thread may share our root and cwd, which setns refuses.
-    if (::unshare(CLONE_FS) != 0) ::_exit(1);
-    for (int i = 0; i < 3; ++i) {
-        if (namespaces[i] >= 0 && ::setns(namespaces[i], kinds[i]) != 0) ::_exit(1);
-    }
-    int fd = ::socket(address->sa_family, type | SOCK_CLOEXEC, 0);
-    const char *path = reinterpret_cast<const sockaddr_un *>(address)->sun_path;
-    if (fd < 0) ::_exit(1);
-    if (bind) {
-        ::unlink(path);
-        if (::bind(fd, address, length) != 0 || ::chmod(path, 0666) != 0) ::_exit(1);
-    } else if (::connect(fd, address, length) != 0) {
-        ::_exit(1);
-    }
-    FdMessage message;
-    cmsghdr *header = CMSG_FIRSTHDR(&message.header);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_RIGHTS;
-    header->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
-    ::_exit(::sendmsg(channel, &message.header, 0) == 1 ? 0 : 1);
-}
-
-}  // namespace
-
 vela::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t length, int type,
                               bool bind) {
-    // A threaded process cannot change its mount namespace: a forked child makes the
-    // socket, with everything it needs prepared before the fork.
-    vela::UniqueFd user(openNamespace(initPid, "user"));
-    vela::UniqueFd mount(openNamespace(initPid, "mnt"));
-    vela::UniqueFd net(openNamespace(initPid, "net"));
-    if (!user || !mount || !net) return {};
-    const int namespaces[3] = {sameUserNamespace(user.get()) ? -1 : user.get(), mount.get(),
-                               net.get()};
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair) != 0) return {};
-    vela::UniqueFd parentEnd(pair[0]), childEnd(pair[1]);
-    pid_t pid = ::fork();
+    // A threaded process cannot change its user or mount namespace: a forked child makes
+    // the socket, and the test takes it from there. Everything it needs is prepared first.
+    const std::string prefix = "/proc/" + std::to_string(initPid) + "/ns/";
+    vela::UniqueFd namespaces[3];
+    for (int i = 0; i < 3; ++i)
+        namespaces[i].reset(
+            ::open((prefix + std::array{"user", "mnt", "net"}[i]).c_str(), O_RDONLY | O_CLOEXEC));
+    const char *path = reinterpret_cast<const sockaddr_un *>(address)->sun_path;
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) return {};
+    vela::UniqueFd reading(pipe[0]), writing(pipe[1]);
+    const pid_t pid = ::fork();
     if (pid < 0) return {};
-    if (pid == 0) makeAndSend(namespaces, address, length, type, bind, childEnd.get());
-    childEnd.reset();
-    FdMessage message;
-    if (waitChild(pid, std::chrono::seconds(5)) != 0 ||
-        ::recvmsg(parentEnd.get(), &message.header, MSG_CMSG_CLOEXEC) != 1)
-        return {};
-    cmsghdr *header = CMSG_FIRSTHDR(&message.header);
-    if (header == nullptr || header->cmsg_type != SCM_RIGHTS) return {};
-    int fd;
-    std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
-    vela::UniqueFd socket(fd);
+    if (pid == 0) {  // only system calls from here on
+        // A sanitizer's helper thread may share our root and cwd, which setns refuses.
+        if (::unshare(CLONE_FS) != 0) ::_exit(1);
+        for (int i = 0; i < 3; ++i) {
+            // Our own user namespace cannot be entered again (EINVAL): it is the device's.
+            if (::setns(namespaces[i].get(), 0) != 0 && (i > 0 || errno != EINVAL)) ::_exit(1);
+        }
+        const int fd = ::socket(address->sa_family, type | SOCK_CLOEXEC, 0);
+        const bool made =
+            bind ? (::unlink(path), ::bind(fd, address, length) == 0 && ::chmod(path, 0666) == 0)
+                 : ::connect(fd, address, length) == 0;
+        if (fd < 0 || !made || ::write(writing.get(), &fd, sizeof fd) != sizeof fd) ::_exit(1);
+        ::pause();  // until the test has taken the socket
+        ::_exit(0);
+    }
+    writing.reset();
+    int childFd = -1;
+    const bool made = ::read(reading.get(), &childFd, sizeof childFd) == sizeof childFd;
+    vela::UniqueFd child(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    vela::UniqueFd socket(
+        made && child ? static_cast<int>(::syscall(SYS_pidfd_getfd, child.get(), childFd, 0)) : -1);
+    ::kill(pid, SIGKILL);
+    waitChild(pid, std::chrono::seconds(5));
     int on = 1;
-    if (type == SOCK_STREAM) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (socket && type == SOCK_STREAM)
+        ::setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return socket;
 }
 

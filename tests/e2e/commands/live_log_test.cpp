@@ -2,7 +2,6 @@
 // filters and layouts themselves are unit-tested (tests/shell/log_format_test.cpp).
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
 
 #include <atomic>
 #include <regex>
@@ -16,14 +15,14 @@ namespace {
 
 // The whole screen line that ends in tail (which must be unique), once it is shown.
 std::string shownLine(ShellSession &shell, const std::string &tail) {
-    if (!shell.device().waitFor(tail + "\r\n")) return "(not shown: " + tail + ")";
-    const std::string out = shell.device().output();
+    if (!shell.waitFor(tail + "\r\n")) return "(not shown: " + tail + ")";
+    const std::string out = shell.output();
     const size_t stop = out.find(tail + "\r\n"), start = out.rfind('\n', stop);
     return out.substr(start + 1, stop + tail.size() - start - 1);
 }
 
 bool onScreen(ShellSession &shell, const std::string &text) {
-    return shell.device().output().find(text) != std::string::npos;
+    return shell.output().find(text) != std::string::npos;
 }
 
 // A login with a password, so that the log is not shown at once.
@@ -33,48 +32,74 @@ DeviceOptions withPassword(std::vector<std::string> args = {"-t", "telnet"}) {
 
 }  // namespace
 
-// Lines as syslogd sends them, then datagrams straight to the listener socket: an
-// empty datagram, which anyone may send, stops nothing; only 1024 bytes of a datagram
-// are read; short lines bypass the filters.
-TEST(CommandsLiveLog, WhatTheLogReaderShows) {
-    ShellSession shell({}, ShellSession::kWithLog);
+// A line that arrives while the user types appears after the line was handled. Lines
+// as syslogd sends them, then datagrams straight to the listener socket: an empty
+// datagram, which anyone may send, stops nothing; only 1024 bytes of a datagram are
+// read. A log line waiting for the output lock must not be flushed right after the first
+// character of a line: the editor reports typing before it releases the lock. Losing
+// syslogd leaves the session alone.
+TEST(CommandsLiveLog, WhatTheLogReaderShowsAndWhen) {
+    ShellSession shell({}, ShellSession::kReady);
+    shell.type("test typed");
+    ASSERT_TRUE(shell.waitFor("test typed"));
+    shell.log("<13>probe: while typing");
+    ASSERT_TRUE(waitForRecord(shell, "while typing"));
+    ASSERT_TRUE(shell.logQueueEmpty());
+    EXPECT_FALSE(onScreen(shell, "while typing"));
+    shell.type("\r");
+    EXPECT_TRUE(shell.waitFor("argv[1]=typed\r\r\n") && shell.waitFor("while typing"));
+
     shell.forward("echo hi", "C: echo hi");
     const std::string date = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )";
-    EXPECT_TRUE(std::regex_match(shownLine(shell, "info zuz: " + ttyOf(shell.device()) + ": echo"),
+    EXPECT_TRUE(std::regex_match(shownLine(shell, "info zuz: " + ttyOf(shell) + ": echo"),
                                  std::regex(date + "info zuz: /dev/pts/\\d+: echo")));
     shell.log("<69>vela[77]: API:/dev/pts/9:3:IN:status");  // an API session's (UUCP, notice)
     EXPECT_TRUE(std::regex_match(shownLine(shell, "API:/dev/pts/9:3:IN:status"),
                                  std::regex(date + "notice vela: API:/dev/pts/9:3:IN:status")));
     shell.log("<13>probe: 50%s%n%d done");  // shown literally
-    EXPECT_TRUE(shell.device().waitFor("notice probe: 50%s%n%d done\r\n"));
-
-    shell.runThenSync("show add nowhere");
-    shell.runThenSync("cull add hars");
+    EXPECT_TRUE(shell.waitFor("notice probe: 50%s%n%d done\r\n"));
     shell.runThenSync("log format");
-    auto socket = shell.device().connectDatagram("/tmp/sysloglisteners/vela" +
-                                                 ttyOf(shell.device()).substr(9));
-    ASSERT_TRUE(socket);
+    auto socket = shell.connectDatagram("/tmp/sysloglisteners/vela" + ttyOf(shell).substr(9));
     const std::string longLine = "2026-01-01 00:00:00 notice nowhere " + std::string(3000, 'z');
-    for (const std::string &line :
-         {std::string(), longLine, std::string("a short line of 24 chars\n"),
-          std::string("25 characters, no filter!\n"), std::string("short 20 characters.\n")})
-        ASSERT_EQ(::send(socket.get(), line.data(), line.size(), 0),
-                  static_cast<ssize_t>(line.size()));
-    EXPECT_EQ(shownLine(shell, "a short line of 24 chars"), "a short line of 24 chars");
-    EXPECT_TRUE(onScreen(shell, "\r\nnowhere " + longLine.substr(35, 1024 - 35) + "\r\n"));
-    EXPECT_EQ(shownLine(shell, "short 20 characters."), "short 20 characters.");
-    EXPECT_FALSE(onScreen(shell, "25 characters")) << "the show filter drops it";
+    for (const std::string &line : {std::string(), longLine, std::string("after\n")})
+        EXPECT_TRUE(sendDatagram(socket, line));
+    EXPECT_TRUE(shell.waitFor("nowhere " + longLine.substr(35, 1024 - 35) + "\r\nafter\r\n"));
+
+    std::atomic<bool> typing{true};
+    std::thread logger([&] {
+        auto log = shell.connectDatagram("/dev/log");
+        for (int i = 0; typing; ++i) {
+            sendDatagram(log, "<13>probe: background " + std::to_string(i));
+            if (i % 8 == 7) std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    for (int i = 0; i < 40; ++i) {
+        const std::string line = "test line" + std::to_string(i);
+        shell.type(line.substr(0, 1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        shell.type(line.substr(1) + "\r");
+        EXPECT_TRUE(shell.waitFor("argv[1]=line" + std::to_string(i) + "\r\r\n"));
+        EXPECT_TRUE(onScreen(shell, line + "\r\n")) << "the echo of \"" << line << "\" was split";
+    }
+    typing = false;
+    logger.join();
+
+    ASSERT_TRUE(shell.signalDaemon("syslogd", SIGKILL));
+    EXPECT_TRUE(eventually([&] { return shell.runInDevice({"pidof", "syslogd"}).status != 0; }));
+    shell.forward("echo still here", "C: echo still here");
+    EXPECT_TRUE(shell.waitFor("still here\r\n"));
+    EXPECT_FALSE(onScreen(shell, "logReaderThread"));
     shell.end();
 }
 
 TEST(CommandsLiveLog, NothingLoggedBeforeLoginAppears) {
-    ShellSession shell(withPassword(), ShellSession::kNotReady);
-    ASSERT_TRUE(shell.device().waitFor("Password:"));
+    ShellSession shell(withPassword(), ShellSession::kAtOnce);
+    ASSERT_TRUE(shell.waitFor("Password:"));
     shell.log("<13>probe: before login");
-    ASSERT_TRUE(waitForRecord(shell.device(), "before login"));
+    ASSERT_TRUE(waitForRecord(shell, "before login"));
     ASSERT_TRUE(shell.logQueueEmpty());
-    shell.device().type("secret\r");
-    ASSERT_TRUE(shell.device().waitForZuzLine(kLoopReady));
+    shell.type("secret\r");
+    ASSERT_TRUE(shell.waitForZuzLine(kLoopReady));
     shell.log("<13>probe: after login");
     shownLine(shell, "after login");
     EXPECT_FALSE(onScreen(shell, "before login"));
@@ -82,68 +107,16 @@ TEST(CommandsLiveLog, NothingLoggedBeforeLoginAppears) {
     shell.end();
 }
 
-// A line that arrives while the user types appears after the line was handled; losing
-// syslogd leaves the session alone.
-TEST(CommandsLiveLog, LineArrivingWhileTypingAppearsAfterEnter) {
-    ShellSession shell({}, ShellSession::kWithLog);
-    shell.device().type("test typed");
-    ASSERT_TRUE(shell.device().waitFor("test typed"));
-    shell.log("<13>probe: while typing");
-    ASSERT_TRUE(waitForRecord(shell.device(), "while typing"));
-    ASSERT_TRUE(shell.logQueueEmpty());
-    EXPECT_FALSE(onScreen(shell, "while typing"));
-    shell.device().type("\r");
-    shownLine(shell, "while typing");
-    const std::string out = shell.device().output();
-    EXPECT_LT(out.find("argv[1]=typed\r\r\n"), out.find("while typing"));
-
-    ASSERT_TRUE(shell.device().signalDaemon("syslogd", SIGKILL));
-    EXPECT_TRUE(eventually([&] {
-        return shell.device().runInDevice({"sh", "-c", "pidof syslogd"}).status != 0;
-    }));
-    shell.forward("echo still here", "C: echo still here");
-    EXPECT_TRUE(shell.device().waitFor("still here\r\n"));
-    EXPECT_FALSE(onScreen(shell, "logReaderThread"));
-    shell.end();
-}
-
 TEST(CommandsLiveLog, LogViewerShowsTheLogWithoutLogin) {
-    ShellSession shell(withPassword({"--logviewer"}), ShellSession::kNotReady);
-    ASSERT_TRUE(shell.device().waitFor("Log viewer mode (Ctrl-C to quit) ..."));
+    ShellSession shell(withPassword({"--logviewer"}), ShellSession::kAtOnce);
+    ASSERT_TRUE(shell.waitFor("Log viewer mode (Ctrl-C to quit) ..."));
     // The viewer takes up the log once its listener is in place: keep logging until then.
     int sent = 0;
     EXPECT_TRUE(eventually([&] {
         shell.log("<13>probe: viewer " + std::to_string(sent++));
-        return shell.device().waitFor("notice probe: viewer", std::chrono::milliseconds(20));
+        return shell.waitFor("notice probe: viewer", std::chrono::milliseconds(20));
     }));
     EXPECT_FALSE(onScreen(shell, "Password:"));
-    shell.device().type("\x03");
-    EXPECT_TRUE(shell.device().waitExit().has_value());
-}
-
-// A log line waiting for the output lock must not be flushed right after the first
-// character of a line: the editor reports typing before it releases the lock.
-TEST(CommandsLiveLog, LogLinesNeverSplitTheEchoOfATypedLine) {
-    ShellSession shell({}, ShellSession::kWithLog);
-    std::atomic<bool> typing{true};
-    std::thread logger([&] {
-        auto socket = shell.device().connectDatagram("/dev/log");
-        for (int i = 0; typing; ++i) {
-            const std::string line = "<13>probe: background " + std::to_string(i);
-            ::send(socket.get(), line.data(), line.size(), 0);
-            if (i % 8 == 7) std::this_thread::sleep_for(std::chrono::microseconds(50));
-        }
-    });
-    for (int i = 0; i < 40; ++i) {
-        const std::string line = "test line" + std::to_string(i);
-        shell.device().type(line.substr(0, 1));
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        shell.device().type(line.substr(1) + "\r");
-        ASSERT_TRUE(shell.device().waitFor("argv[1]=line" + std::to_string(i) + "\r\r\n"));
-        EXPECT_NE(shell.device().output().find(line + "\r\n"), std::string::npos)
-            << "the echo of \"" << line << "\" was split";
-    }
-    typing = false;
-    logger.join();
-    shell.end();
+    shell.type("\x03");
+    EXPECT_TRUE(shell.waitExit().has_value());
 }

@@ -1,11 +1,7 @@
 // The system commands end to end: the boot environment tools and crash reporting in
-// the product and in a BetaRC build. Their argument checks are unit-tested
-// (tests/shell/commands_test.cpp).
+// the product and in a BetaRC build, and which of their tools the environment may
+// redirect. Their argument checks are unit-tested (tests/shell/commands_test.cpp).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <fstream>
 
 #include "ShellOnDevice.h"
 
@@ -13,81 +9,74 @@ using namespace vela::test;
 
 namespace {
 
-const std::string kNotFound = shown("error: command not found");
+constexpr auto npos = std::string::npos;
 const std::string kUsage = shown("usage: crashreport enable|disable");
 using Runs = std::vector<std::vector<std::string>>;
 
 // Runs of the named tool, newest last.
 Runs runsOf(ShellSession &shell, const std::string &tool) {
     Runs runs;
-    for (auto &argv : shell.device().state().toolInvocations()) {
+    for (auto &argv : shell.toolInvocations()) {
         if (!argv.empty() && argv[0].substr(argv[0].rfind('/') + 1) == tool) runs.push_back(argv);
     }
     return runs;
 }
 
-// A shell script on the host standing in for the device's tool at devicePath.
-struct ToolScript {
-    ToolScript(const std::string &body, const std::string &devicePath)
-        : path(testing::TempDir() + "tool-" + std::to_string(::getpid()) + "-" +
-               devicePath.substr(devicePath.rfind('/') + 1)),
-          install{path, devicePath} {
-        std::ofstream(path) << "#!/bin/sh\n" << body;
-        ::chmod(path.c_str(), 0755);
-    }
-    ~ToolScript() { ::unlink(path.c_str()); }
-    std::string path;
-    std::pair<std::string, std::string> install;  // for DeviceOptions::installs
-};
-
 }  // namespace
 
 // The release build: setenv hands its words over verbatim (shell metacharacters and
-// format specifiers are only text), printenv lists the environment, and there is no
-// crash reporting or shell.
-TEST(CommandsSystem, ReleaseBuildBootEnvironmentAndNoCrashReporting) {
+// format specifiers are only text), printenv lists the environment. (That it has no
+// crash reporting: tests/shell/commands_test.cpp.)
+TEST(CommandsSystem, ReleaseBuildBootEnvironment) {
     ShellSession shell;
-    const std::string name128(128, 'n'), value372(372, 'v');
-    const std::vector<std::string> values = {
-        "a;touch /tmp/p1",         "$(touch /tmp/p2)",   "`touch /tmp/p3`", "'q' \"dq\"",
-        "x|touch /tmp/p4>/tmp/p5", "&& touch /tmp/p6 &", "%s%n\x1b",
+    const std::string name128(128, 'n'), value372(372, 'v'),
+        value =
+            "a;touch /tmp/p1 $(touch /tmp/p2)`touch /tmp/p3`|touch /tmp/p4>/tmp/p5&'q'\"dq\"%n\x1b";
+    // Each line and its tool's arguments; \" and \x1b are the tokenizer's.
+    const std::pair<std::string, std::vector<std::string>> lines[] = {
+        {R"(setenv m0 "a;touch /tmp/p1 $(touch /tmp/p2)`touch /tmp/p3`|touch /tmp/p4>/tmp/p5&'q'\"dq\"%n\x1b")",
+         {"fw_setenv", "m0", value}},
+        {"setenv raw;touch${IFS}/tmp/p6 $(id)", {"fw_setenv", "raw;touch${IFS}/tmp/p6", "$(id)"}},
+        {"setenv " + name128 + " " + value372, {"fw_setenv", name128, value372}},
+        {"setenv bootdelay", {"fw_setenv", "bootdelay"}},  // a name alone deletes the variable
     };
     Runs expected;
-    // Quoted on the line so that each is one argument; \" is the tokenizer's quote.
-    for (size_t i = 0; i < values.size(); ++i) {
-        std::string quoted;
-        for (char c : values[i])
-            quoted += c == '"' ? std::string("\\\"") : c == '\x1b' ? "\\x1b" : std::string(1, c);
-        shell.runThenSync("setenv m" + std::to_string(i) + " \"" + quoted + "\"");
-        expected.push_back({"fw_setenv", "m" + std::to_string(i), values[i]});
+    for (const auto &[line, args] : lines) {
+        shell.runThenSync(line);
+        expected.push_back(args);
     }
-    shell.runThenSync("setenv raw;touch${IFS}/tmp/p7 $(id)");
-    shell.runThenSync("setenv " + name128 + " " + value372);
-    shell.runThenSync("setenv bootdelay");  // a name alone deletes the variable
-    expected.insert(expected.end(), {{"fw_setenv", "raw;touch${IFS}/tmp/p7", "$(id)"},
-                                     {"fw_setenv", name128, value372},
-                                     {"fw_setenv", "bootdelay"}});
     EXPECT_EQ(runsOf(shell, "fw_setenv"), expected);
-    EXPECT_EQ(shell.device().state().bootEnv()["m3"], "'q' \"dq\"");
-    EXPECT_EQ(shell.device().runInDevice({"sh", "-c", "ls /tmp | grep '^p[0-9]'"}).out, "")
+    EXPECT_EQ(shell.runInDevice({"sh", "-c", "ls /tmp | grep '^p[0-9]'"}).out, "")
         << "nothing was run by a command interpreter";
     const std::string listed = shell.run("printenv ignored words", value372 + "\r\n");
     EXPECT_EQ(listed.rfind("baudrate=115200\r\nbootcmd=run flash_boot\r\n", 0), 0u) << listed;
-    EXPECT_NE(listed.find(name128 + "=" + value372 + "\r\n"), std::string::npos);
+    EXPECT_NE(listed.find(name128 + "=" + value372 + "\r\n"), npos);
     EXPECT_EQ(runsOf(shell, "fw_printenv"), (Runs{{"fw_printenv"}})) << "no arguments passed on";
-    for (const char *line : {"crashreport enable", "crashreport test", "shell -c id"})
-        EXPECT_EQ(shell.run(line, kNotFound), kNotFound) << line;
-    EXPECT_TRUE(runsOf(shell, "crashreport").empty());
     EXPECT_TRUE(shell.newZuzLines().empty());
     shell.end();
 }
 
-TEST(CommandsSystem, BetaRcBuildSwitchesCrashReporting) {
-    ShellSession shell(shellWith({"-t", "telnet"}, {}, VELA_BETARC_BINARY));
+// A BetaRC build switches crash reporting with the device's tool; its usage errors stop
+// short of it, and "crashreport test" asks the application to crash. Only the boot tools
+// are looked up on PATH, by design: a fake of every tool there leaves a mark when run,
+// talks on both outputs and fails. setenv's tool is started directly with its output
+// discarded (its errors reach the terminal, its status is not examined). Neither kbox,
+// crashreport nor sh is taken from PATH, nor does the import follow TMPDIR. A failing
+// crash-report tool is reported.
+TEST(CommandsSystem, BetaRcBuildCrashReportingAndToolsFromTheEnvironment) {
+    DeviceOptions options = shellWith({}, {}, VELA_BETARC_BINARY);
+    options.command = {
+        "sh", "-c",
+        R"-(mkdir /tmp/fake && cd /tmp/fake && printf '#!/bin/sh\ntouch /tmp/ran-${0##*/}\n)-"
+        R"-(echo "tool output $*"\necho "tool error from $(cat /proc/$PPID/comm)" >&2\nexit 5')-"
+        R"-( > kbox && chmod 755 kbox && for t in crashreport fw_setenv fw_printenv sh; do cp )-"
+        R"-(kbox $t; done; cd / && exec env PATH=/tmp/fake:$PATH TMPDIR=/tmp/fake HOME=/tmp/fake )-" +
+            std::string(kDeviceVela) + " -t telnet"};
+    ShellSession shell(options);
     EXPECT_EQ(shell.run("crashreport enable", "\n"), shown("crash reporting enabled"));
-    EXPECT_EQ(shell.device().state().crashReportState(), "enabled");
+    EXPECT_EQ(shell.stateFile("crashreport.state"), "enabled\n");
     EXPECT_EQ(shell.run("crashreport disable", "\n"), shown("crash reporting disabled"));
-    EXPECT_EQ(shell.device().state().crashReportState(), "disabled");
+    EXPECT_EQ(shell.stateFile("crashreport.state"), "disabled\n");
     for (const char *line : {"crashreport Enable", "crashreport", "crashreport enable now"})
         EXPECT_EQ(shell.run(line, kUsage), kUsage) << line;
     EXPECT_EQ(runsOf(shell, "crashreport"), (Runs{{"/opt/halvern/bin/crashreport", "enable"},
@@ -95,27 +84,25 @@ TEST(CommandsSystem, BetaRcBuildSwitchesCrashReporting) {
     EXPECT_EQ(shell.run("crashreport test", "written now\r\n"),
               "simulating crash to test crashreport\r\r\n"
               "simulated crash: a crash report would be written now\r\n");
-    EXPECT_EQ(shell.newZuzLines(), std::vector<std::string>{"D: crashtest"});
-    shell.end();
-}
+    EXPECT_EQ(shell.newZuzLines(), Lines{"D: crashtest"});
 
-// Tools that talk and fail: setenv's tool is started directly with its output
-// discarded (its errors reach the terminal, its status is not examined); a failing
-// crash-report tool is reported.
-TEST(CommandsSystem, ToolsThatTalkAndFail) {
-    ToolScript setenv(
-        "echo \"tool output $*\"\n"
-        "echo \"tool error from $(cat /proc/$PPID/comm)\" >&2\n"
-        "exit 5\n",
-        "/opt/halvern/bin/fw_setenv");
-    ToolScript crashreport("exit 3\n", "/opt/halvern/bin/crashreport");
-    DeviceOptions options = shellWith({"-t", "telnet"}, {}, VELA_BETARC_BINARY);
-    options.installs = {setenv.install, crashreport.install};
-    ShellSession shell(options);
     const std::string printed = shell.runThenSync("setenv name value");
-    EXPECT_NE(printed.find("tool error from vela\r\n"), std::string::npos) << printed;
-    EXPECT_EQ(printed.find("tool output"), std::string::npos) << printed;
-    EXPECT_EQ(printed.find("error:"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("tool error from vela\r\n"), npos) << printed;
+    EXPECT_EQ(printed.find("tool output"), npos) << printed;
+    EXPECT_EQ(printed.find("error:"), npos) << printed;
+    shell.runThenSync("printenv");
+    shell.type("importdirectory\rone\rimportcomplete\r");
+    EXPECT_TRUE(shell.waitForZuzLine("C: _importdirectory /tmp/webdata/directory.csv"));
+    EXPECT_EQ(deviceFile(shell, "/tmp/webdata/directory.csv"), "one\n");
+    EXPECT_EQ(shell.runInDevice({"sh", "-c", "cd /tmp && ls ran-*"}).out,
+              "ran-fw_printenv\nran-fw_setenv\n");
+    const std::string tool = "/opt/halvern/bin/crashreport";
+    ASSERT_EQ(shell
+                  .runInDevice({"sh", "-c",
+                                "umount " + tool + " && printf '#!/bin/sh\\nexit 3' > " + tool +
+                                    " && chmod 755 " + tool})
+                  .status,
+              0);
     EXPECT_EQ(shell.run("crashreport enable", "\n"), shown("crashreport command returned error"));
     shell.end();
 }

@@ -1,8 +1,7 @@
 // The terminal's side: a hang-up wherever the shell waits, SIGTERM. A session ended by a
 // signal still withdraws itself once (without depending on replies), restores the
 // terminal, logs its end in mirrored sessions and then ends by that signal. (End of input
-// inside an escape sequence: tests/cle; a hang-up of a shell that does not lead the
-// terminal: tests/e2e/spine.)
+// inside an escape sequence: tests/cle.)
 #include <gtest/gtest.h>
 
 #include "ShellOnDevice.h"
@@ -28,36 +27,40 @@ TEST(FaultsTerminal, TermSignalWithdrawsTheSessionRestoresTheTerminalAndEndsBySi
         EXPECT_EQ(endStatus(device), 143);
         EXPECT_EQ(ptyLocalModes(tty) & (ICANON | ECHO | ISIG), tcflag_t(ICANON | ECHO | ISIG));
         const char *const clear24 = "E: execwithoutecho systemsetting telnet_client_24 ";
-        EXPECT_EQ(zuzFrom(device, clear24), (std::vector<std::string>{clear24, "U"}));
+        EXPECT_EQ(zuzFrom(device, clear24), (Lines{clear24, "U"}));
         EXPECT_EQ(zuzCount(device, "E: _control login", true), 0);
         EXPECT_TRUE(waitForRecord(device, ":End of session"));
     }
 }
 
 // At the prompt the hang-up also ends the editor's input: the loop's own closing and the
-// signal's must not both send. Waiting for a reply or a login's result that never
-// comes, only the signal ends the wait. A secure profile session logs out first.
+// signal's must not both send; a shell that does not lead the terminal's session only
+// reads the end of its input. Waiting for a reply or a login's result that never comes,
+// only the signal ends the wait. A secure profile session logs out first.
 TEST(FaultsTerminal, HangUpWithdrawsTheSessionOnceWhereverTheShellWaits) {
     const Settings secure = secureProfile("secret"), password = {{"sw", "secret"}};
     const std::string stuck = "exact \"C: stuck\" => noreply\n",
                       silent = "prefix \"E: _control login\" => noresult\n";
     const Dialogue logIn = {{"Login:", "admin\r"}, {"Password:", "secret\r"}},
                    waitForResult = {{shown("Password:"), "secret\r"}};
-    // Where: settings, zuz's rules, the dialogue, zuz's last line ("": the login request).
-    const std::tuple<const char *, Settings, std::string, Dialogue, std::string> cases[] = {
-        {"at the prompt", {}, "", {}, kLoopReady},
-        {"waiting for a reply", {}, stuck, {}, "C: stuck"},
-        {"logged in to the secure profile", secure, "", logIn, kLoopReady},
-        {"waiting for the login's result", password, silent, waitForResult, ""},
-    };
-    for (const auto &[where, settings, rules, dialogue, waitsAfter] : cases) {
+    // As under a telnet daemon, the shell leads the terminal's session, so that a
+    // hang-up reaches it as SIGHUP; sh then writes its status (the terminal is gone).
+    const std::string leads = "setsid --ctty ";
+    // Where: how the shell starts, settings, zuz's rules, the dialogue, zuz's last line
+    // ("": the login request).
+    const std::tuple<const char *, std::string, Settings, std::string, Dialogue, std::string>
+        cases[] = {
+            {"at the prompt", leads, {}, "", {}, kLoopReady},
+            {"at the prompt of another session's shell", "", {}, "", {}, kLoopReady},
+            {"waiting for a reply", leads, {}, stuck, {}, "C: stuck"},
+            {"logged in to the secure profile", leads, secure, "", logIn, kLoopReady},
+            {"waiting for the login's result", leads, password, silent, waitForResult, ""},
+        };
+    for (const auto &[where, launch, settings, rules, dialogue, waitsAfter] : cases) {
         SCOPED_TRACE(where);
         DeviceOptions options = shellWith({"-t", "telnet"}, settings);
-        // As under a telnet daemon, the shell leads the terminal's session, so that a
-        // hang-up reaches it as SIGHUP; sh then writes its status (the terminal is gone).
-        options.command = {"sh", "-c",
-                           std::string("setsid --ctty ") + kDeviceVela +
-                               " -t telnet; echo $? > /tmp/status; exec sleep 30"};
+        options.command = {
+            "sh", "-c", launch + kDeviceVela + " -t telnet; echo $? > /tmp/status; exec sleep 30"};
         options.zuzRules = rules;
         DeviceSession device(options);
         if (!converse(device, dialogue) || (!waitsAfter.empty() && !waitForLoop(device))) {
@@ -74,10 +77,10 @@ TEST(FaultsTerminal, HangUpWithdrawsTheSessionOnceWhereverTheShellWaits) {
         ASSERT_TRUE(device.waitForZuzLine(last));
         // Nothing is printed while the login waits, least of all a give-up.
         EXPECT_FALSE(device.waitFor(waitsAfter.empty() ? "\n" : "closed by peer", 300ms));
-        std::vector<std::string> expected = {last, kClear23, "U"};
+        Lines expected = {last, kClear23, "U"};
         if (settings == secure) expected.insert(expected.begin() + 1, "E: _control logout " + tty);
         const auto start = std::chrono::steady_clock::now();
-        device.closeTerminal();
+        device.hangUp();
         std::optional<std::string> status;  // sh creates the file before it writes into it
         eventually(
             [&] { return (status = deviceFile(device, "/tmp/status")) && !status->empty(); });

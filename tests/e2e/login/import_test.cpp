@@ -8,7 +8,6 @@ using namespace vela::test;
 
 namespace {
 
-using Lines = std::vector<std::string>;
 const std::string kCannotOpen = "ERROR: could not open file.\r\n";
 const std::string kCsv = "/tmp/webdata/directory.csv";
 const std::string kXml = "/tmp/webdata/directory.xml";
@@ -27,8 +26,7 @@ int run(DeviceSession &device, const std::string &script) {
 // goes out under the current prefix, and nothing pasted is a command.
 TEST(DirectoryImport, StoresEveryPastedLineAndHandsTheFileOver) {
     ShellSession shell;
-    DeviceSession &device = shell.device();
-    ASSERT_EQ(run(device, "mkdir -p /tmp/webdata && echo old > " + kCsv + " && echo old > " + kXml),
+    ASSERT_EQ(run(shell, "mkdir -p /tmp/webdata && echo old > " + kCsv + " && echo old > " + kXml),
               0);
     // Each import: what is pasted, the line zuz gets, what the file holds.
     std::vector<std::tuple<std::string, std::string, std::string>> imports = {
@@ -55,13 +53,13 @@ TEST(DirectoryImport, StoresEveryPastedLineAndHandsTheFileOver) {
         SCOPED_TRACE(handedOver + " of " + content.substr(0, 20));
         if (handedOver[0] == 'E') shell.run("apicmds", "mode...\r\r\n");
         shell.run("importdirectory", "import started\r\n");
-        EXPECT_FALSE(deviceFile(device, kCsv) || deviceFile(device, kXml)) << "old ones removed";
-        device.type(paste + "importcomplete\r");
+        EXPECT_FALSE(deviceFile(shell, kCsv) || deviceFile(shell, kXml)) << "old ones removed";
+        shell.type(paste + "importcomplete\r");
         Lines sent;
         ASSERT_TRUE(eventually([&] { return !(sent = shell.newZuzLines()).empty(); }, 30s));
         EXPECT_EQ(sent, Lines{handedOver});
-        EXPECT_TRUE(deviceFile(device, handedOver.substr(handedOver.find('/'))) == content);
-        EXPECT_FALSE(deviceFile(device, kPartial));
+        EXPECT_TRUE(deviceFile(shell, handedOver.substr(handedOver.find('/'))) == content);
+        EXPECT_FALSE(deviceFile(shell, kPartial));
     }
     shell.forward("version", "E: version");
     EXPECT_EQ(shell.newZuzLines(), Lines{"E: version"}) << "not importing";
@@ -72,14 +70,13 @@ TEST(DirectoryImport, StoresEveryPastedLineAndHandsTheFileOver) {
 // unaware. The next line is a command again.
 TEST(DirectoryImport, RefusesLinksForeignFilesAndFailingDisks) {
     ShellSession shell;
-    DeviceSession &device = shell.device();
     std::string paste;  // 50 KiB
     for (int i = 0; i < 100; ++i)
         paste += std::to_string(i) + "," + std::string(500, 'x') + "\r";
     auto files = [&] {  // in /tmp, with their times and contents
         const char *list =
             "ls -lnR --full-time webdata/ other/ elsewhere; cat webdata/* other/* elsewhere";
-        return device.runInDevice({"sh", "-c", std::string("cd /tmp && ") + list}).out;
+        return shell.runInDevice({"sh", "-c", std::string("cd /tmp && ") + list}).out;
     };
     // Each setup runs in /tmp; only on the full disk does the import start (and fail).
     for (const std::string setup :
@@ -91,14 +88,14 @@ TEST(DirectoryImport, RefusesLinksForeignFilesAndFailingDisks) {
           "umount webdata && echo keep > webdata/directory.csv && chown 65534 webdata",
           "chown 0 webdata && echo theirs > webdata/directory && chown 65534 webdata/directory"}) {
         SCOPED_TRACE(setup);
-        const int status = run(device, "cd /tmp && " + setup);
+        const int status = run(shell, "cd /tmp && " + setup);
         if (status != 0 && setup.find("chown") != std::string::npos)
             GTEST_SKIP() << "no second user here";
         ASSERT_EQ(status, 0);
         const bool full = setup.find("16k") != std::string::npos;
         const std::string before = files();
-        device.type("importdirectory\r" + (full ? paste + "importcomplete\r" : ""));
-        EXPECT_TRUE(device.waitFor(full ? "ERROR: could not write file.\r\n" : kCannotOpen));
+        shell.type("importdirectory\r" + (full ? paste + "importcomplete\r" : ""));
+        EXPECT_TRUE(shell.waitFor(full ? "ERROR: could not write file.\r\n" : kCannotOpen));
         shell.forward("version", "C: version");
         EXPECT_EQ(shell.newZuzLines(), Lines{"C: version"});
         EXPECT_TRUE(full || files() == before) << "nothing touched";
@@ -110,15 +107,14 @@ TEST(DirectoryImport, RefusesLinksForeignFilesAndFailingDisks) {
 TEST(DirectoryImport, TimesOutKeepingThePartialFile) {
     constexpr std::chrono::milliseconds kMinute{CLE_FASTCLOCK_MINUTE_MS};
     ShellSession shell(shellWith({"-t", "telnet"}, {}, VELA_FASTCLOCK_BINARY));
-    DeviceSession &device = shell.device();
-    device.type("importdirectory\rfirst\r");
-    ASSERT_TRUE(device.waitFor("import started\r\n"));
+    shell.type("importdirectory\rfirst\r");
+    ASSERT_TRUE(shell.waitFor("import started\r\n"));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(device.waitFor(shown("importdirectory timed out"), kMinute * 3));
+    EXPECT_TRUE(shell.waitFor(shown("importdirectory timed out"), kMinute * 3));
     EXPECT_GE(msSince(start), kMinute.count() * 9 / 10);
-    EXPECT_EQ(deviceFile(device, kPartial), "first\n");
-    EXPECT_FALSE(deviceFile(device, kCsv));
-    EXPECT_FALSE(device.waitFor("timed out", kMinute * 3 / 2));
+    EXPECT_EQ(deviceFile(shell, kPartial), "first\n");
+    EXPECT_FALSE(deviceFile(shell, kCsv));
+    EXPECT_FALSE(shell.waitFor("timed out", kMinute * 3 / 2));
     shell.forward("version", "C: version");
     EXPECT_EQ(shell.newZuzLines(), Lines{"C: version"});
 }
