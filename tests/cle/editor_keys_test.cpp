@@ -112,7 +112,7 @@ TEST(EditorKeys, KeyByKey) {
         {"without a prompt home is column 0", {},
          {{"a", "a"}, {"b", "b"}, {"\x01", "\r"}, {"\x06", "\x1b[1C"}, {"\x05", "\rab"},
           {"\x02", "\b"}, {"\x03", "\r\x1b[J"}, {"\r", "\n"}}, {""}},
-        {"the prompt is written unchanged", {.prompt = "%s%n%d%%> "},
+        {"the prompt is written unchanged, past the margin", {.prompt = "%s%n%d%%> ", .cols = 8},
          {{"", "%s%n%d%%> "}, {"\r", "\n"}}, {""}},
         {"a prompt that fills the row", {.prompt = "0123456789", .cols = 10},
          {{"", "0123456789 \b"}, {"a", "a"}, {"\x01", "\r"}, {"b", "ba\r\x1b[1C"},
