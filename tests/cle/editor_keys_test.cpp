@@ -1,216 +1,255 @@
-// The editor's keys, escape sequences and line ends, byte for byte on a real pty.
+// The editor's keys, escape sequences and line ends, byte for byte on a real pty, key by
+// key and in bursts; the terminal's modes; the end of input.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 
+#include <climits>
+#include <cstring>
+
+#include "cle.h"
 #include "pty_session.h"
 
 namespace cle_test {
 namespace {
 
-// clang-format off
-const std::vector<Step> kKeyTable = {
-    {"a", "a"}, {"b", "b"}, {"c", "c"},
-    {"\x02", "\b"}, {"\x1b[D", "\b"},                            // left
-    {"X", "Xbc\r\x1b[4C"},                                       // insert inside
-    {"\x06", "\x1b[1C"}, {"\x1bOC", "\x1b[1C"}, {"\x1b[C", ""},  // right, not past the end
-    {"\x01", "\r\x1b[2C"}, {"\x1b[D", ""}, {"\x08", "\a"},       // home; nothing left of it
-    {"\x1b[3~", "\x1b[JXbc\r\x1b[2C"},                           // delete under the cursor
-    {"\x05", "\r> Xbc"}, {"\x1b[3~", "\a"},                      // end; nothing to delete
-    {"\x7f", "\b\x1b[J"},                                        // backspace at the end
-    {"\x1b[1~", "\r\x1b[2C"}, {"\x1b[4~", "\r> Xb"},             // home and end in all forms
-    {"\x1b[H", "\r\x1b[2C"}, {"\x1b[F", "\r> Xb"},
-    {"\x1bOH", "\r\x1b[2C"}, {"\x1bOF", "\r> Xb"},
-    {"\x1b[D", "\b"}, {"\x1b[K", "\r> Xb"},
-    {"\x1b[2~", ""}, {"y", "y"},                                 // insert key: its tilde is eaten
-    {"\x1bx", ""}, {"z", "z"},                                   // ESC x: both bytes eaten
-    {"\x1b[5~", ""}, {"\x1b[6~", ""}, {"\x1b[2C", ""},           // a digit eats the next byte
-    {"\x1b[A", ""}, {"\x1b[B", ""}, {"\x1bOA", ""},              // no history to recall
-    {"\x07", ""}, {"\x0b", ""}, {"\x1f", ""}, {"\x80", ""}, {"\xff", ""},
-    {"\x02", "\b"}, {"\x08", "\b\x1b[Jz\r\x1b[4C"},              // backspace inside
-    {"\x03", "\r\x1b[2C\x1b[J"}, {"q", "q"},                     // Ctrl-C empties the line
+// Keys and the exact echo they must produce, up to the release of the lock that ends them.
+struct Step {
+    std::string keys, echo;
 };
-// clang-format on
 
-// With the driver's other thread printing too: its text never lands inside an echo.
-TEST(EditorKeys, EveryKeyEchoesExactly) {
+// A session: the echo of each step (one without keys takes the echo through the next
+// release: the prompt, a further line of a burst, the refresh), then the lines returned,
+// every call but the last with 0, and one hold of the lock per step.
+struct Scenario {
+    const char *name;
+    PtyOptions options;
+    std::vector<Step> steps;
+    std::vector<std::string> lines;
+    int last_rc = 0;
+    const char *typing = nullptr;  // the typing reports of all calls, when checked
+};
+
+// Also with the child's other thread printing: its text may come before an echo, never
+// inside it. In bursts, each step's keys reach the editor in one read.
+void run(const Scenario &sc, bool bursts) {
     for (const bool printer : {false, true}) {
-        SCOPED_TRACE(printer ? "with a background printer" : "alone");
-        PtyOptions o{{"--callbacks", "--prompt", "> "}};
-        if (printer) o.args.push_back("--bg-printer");
-        auto s = start(o);
-        run_steps(*s, {{"", "> "}});  // the prompt
-        run_steps(*s, kKeyTable);
-        if (printer) continue;
-        s->type("\r");  // arrives as LF: the terminal still maps CR to NL
-        expect_line(s->report(), 0, "q");
-        EXPECT_EQ(s->take_echo(), "\n");
-    }
-}
-
-// Prompts, narrow windows and recalled lines: the echo of each key, then Enter.
-TEST(EditorKeys, Scenarios) {
-    struct Scenario {
-        const char *name;
-        std::vector<std::string> args;
-        unsigned short cols;
-        std::vector<Step> steps;  // the first one's echo is the prompt
-        std::string line, end;    // returned, and the echo of Enter
-    };
-    std::vector<Step> wrapped = {{"", "> "}};
-    for (const char c : std::string("abcdefg"))
-        wrapped.push_back({std::string(1, c), std::string(1, c)});
-    // clang-format off
-    wrapped.insert(wrapped.end(), {
-        {"h", "h \b"},                                  // filled the row: forced wrap
-        {"i", "i"}, {"\x7f", "\b\x1b[J"},
-        {"\x7f", "\r\x1b[1A\x1b[9C\x1b[J"},             // back to the row above
-        {"\x02", "\b"},
-        {"Z", "Zg \b\x1b[1A\x1b[9C"},                   // insert that ends at the margin
-        {"\x06", "\r\n"}, {"\x02", "\r\x1b[1A\x1b[9C"}, // right and left over the margin
-        {"\x1b[3~", "\x1b[J"},
-        {"1", "1 \b"}, {"2", "2"},
-        {"\x01", "\r\x1b[1A\x1b[2C"}, {"\x06", "\x1b[1C"},
-        {"\x7f", "\b\x1b[JbcdefZ12 \r\x1b[1A\x1b[2C"},  // tail ends at the margin
-        {"\x05", "\r> bcdefZ12 \b"}, {"3", "3"}, {"\x01", "\r\x1b[1A\x1b[2C"},
-    });
-    const Scenario scenarios[] = {
-        {"a wrapped line on a narrow window", {"--prompt", "> "}, 10, wrapped, "bcdefZ123",
-         "\x1b[1B\n"},  // the line ends below its last row, not inside it
-        {"without a prompt home is column 0", {}, 80,
-         {{"a", "a"}, {"b", "b"}, {"\x01", "\r"}, {"\x06", "\x1b[1C"}, {"\x05", "\rab"},
-          {"\x02", "\b"}, {"\x03", "\r\x1b[J"}}, "", "\n"},
-        {"the prompt is written unchanged", {"--prompt", "%s%n%d%%> "}, 80,
-         {{"", "%s%n%d%%> "}}, "", "\n"},
-        {"a prompt that fills the row", {"--prompt", "0123456789"}, 10,
-         {{"", "0123456789 \b"}, {"a", "a"}, {"\x01", "\r"}, {"b", "ba\r\x1b[1C"},
-          {"\x03", "\r\x1b[J"}}, "", "\n"},
-        {"a recalled line is cut to fit", {"--max", "6", "--history", "abc\tdefghij"}, 80,
-         {{"\x1b[A", "\x1b[Jabcde"}, {"x", "\a"}}, "abcde", "\n"},
-    };
-    // clang-format on
-    for (const Scenario &sc : scenarios) {
-        SCOPED_TRACE(sc.name);
-        PtyOptions o{sc.args};
-        o.args.push_back("--callbacks");
-        o.cols = sc.cols;
-        auto s = start(o);
-        run_steps(*s, sc.steps);
-        s->type("\r");
-        const Report r = s->report();
-        expect_line(r, 0, sc.line);
-        EXPECT_EQ(s->echo_through(r.num("unlocks")), sc.end);
-    }
-}
-
-TEST(EditorKeys, WithoutCallbacksTheEditorWorksAlike) {
-    auto s = start({{"--prompt", "> "}});
-    s->type("ab\x02X\r");
-    const Report r = s->report();
-    EXPECT_EQ(r.line(), "aXb");
-    EXPECT_EQ(r.num("locks"), 0);
-    EXPECT_EQ(s->take_echo(true), "> ab\bXb\r\x1b[4C\n");
-}
-
-TEST(EditorKeys, UpAndDownRecallHistory) {
-    auto s = start({{"--callbacks", "--prompt", "> ", "--history", "first", "--history",
-                     "second-entry", "--record", "--calls", "2"}});
-    // clang-format off
-    run_steps(*s, {{"", "> "}, {"a", "a"}, {"b", "b"},
-                   {"\x1b[A", "\r\x1b[2C\x1b[Jsecond-entry"}, {"\x1bOA", "\r\x1b[2C\x1b[Jfirst"},
-                   {"\x1b[A", ""}, {"\x1b[B", "\r\x1b[2C\x1b[Jsecond-entry"},
-                   {"\x1bOB", "\r\x1b[2C\x1b[Jab"}, {"\x1b[B", ""}});
-    // clang-format on
-    s->type("\r");
-    const Report first = s->report();
-    expect_line(first, 0, "ab");
-    EXPECT_EQ(s->echo_through(first.num("unlocks") + 1), "\n> ");
-    run_steps(*s, {{"\x1b[A", "\x1b[Jab"}});  // the line just recorded, from an empty line
-    s->type("\r");
-    expect_line(s->report(), 0, "ab");
-}
-
-TEST(EditorKeys, LineEndsByMode) {
-    struct LineEndCase {
-        const char *name;
-        std::vector<std::string> args;
-        bool icrnl;
-        std::string typed, echo;
-        std::vector<std::string> lines;
-    };
-    // clang-format off
-    const LineEndCase cases[] = {
-        {"default, CR as LF", {}, true, "a\r", "a\n", {"a"}},
-        {"default, CR", {}, false, "a\rb\n", "a\r\nb\n", {"a", "b"}},
-        {"default, CR LF is two lines", {}, false, "\r\n", "\r\n\n", {"", ""}},
-        {"eol_nl_cr", {"--eol-nl-cr"}, true, "a\r\nb\r", "a\n\rb\n\r", {"a", "b"}},
-        {"no CR translation", {"--no-cr"}, true, "a\r\nb\r", "a\n\rb\n\r", {"a", "b"}},
-        {"LF CR, translated", {"--eol-nl-cr", "--cr"}, false, "a\rb\n", "a\n\rb\n\r", {"a", "b"}},
-        {"echo off", {"--echo-off"}, true, "ab\x02X\x01\x03y\r", "", {"y"}},
-        // Without echo, CR and LF each end a line whatever the switches say.
-        {"echo off, CR", {"--echo-off"}, false, "a\rb\nc\r\n", "", {"a", "b", "c", ""}},
-        {"echo off, LF CR", {"--echo-off", "--eol-nl-cr"}, true, "a\rb\nc\r\n", "", {"a", "b", "c", ""}},
-        {"echo off, no CR translation", {"--echo-off", "--no-cr"}, true, "a\rb\nc\r\n", "",
-         {"a", "b", "c", ""}},
-    };
-    // clang-format on
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        PtyOptions o{c.args};
-        o.args.insert(o.args.end(), {"--callbacks", "--calls", std::to_string(c.lines.size())});
-        o.icrnl = c.icrnl;
-        auto s = start(o);
-        s->type(c.typed);
-        int unlocks = 0;
-        for (const auto &line : c.lines) {
-            const Report r = s->report();
-            expect_line(r, 0, line);
-            unlocks = r.num("unlocks");
+        // Without callbacks the editor takes no lock, and what the child leaves in stdio's
+        // buffer must stay there.
+        if (printer && (!sc.options.callbacks || sc.options.print_after != nullptr)) continue;
+        SCOPED_TRACE(std::string(sc.name) + (printer ? ", with a background printer" : ""));
+        PtyOptions o = sc.options;
+        o.bg_printer = printer;
+        o.piped_keys = bursts;
+        PtySession s(o);
+        for (const Step &step : sc.steps) {
+            std::string echo = s.key(step.keys);
+            while (echo.rfind("<bg>", 0) == 0)
+                echo.erase(0, 4);
+            EXPECT_EQ(testing::PrintToString(echo), testing::PrintToString(step.echo))
+                << "keys " << testing::PrintToString(step.keys);
         }
-        EXPECT_EQ(testing::PrintToString(s->echo_through(unlocks)), testing::PrintToString(c.echo));
+        std::string typing;
+        size_t lines = 0;
+        Report r = s.report();
+        for (; r.tag != 'C'; r = s.report()) {
+            EXPECT_TRUE(r.tag != 'F' || r.rc == 1) << "the refresh wrote";
+            if (r.tag == 'F') continue;
+            ASSERT_LT(lines, sc.lines.size()) << r.text;
+            const bool last = ++lines == sc.lines.size();
+            expect_line(r, last ? sc.last_rc : 0, sc.lines[lines - 1]);
+            typing += r.typing;
+        }
+        EXPECT_EQ(lines, sc.lines.size());
+        EXPECT_EQ(r.marks, static_cast<int>(sc.steps.size())) << r.text;
+        EXPECT_TRUE(sc.typing == nullptr || typing == sc.typing) << "typing reports " << typing;
     }
 }
 
-TEST(EditorKeys, EchoOffStillShowsThePromptAndTheRefresh) {
-    auto s = start({{"--callbacks", "--echo-off", "--prompt", "p> ", "--refresh"}});
-    EXPECT_EQ(s->echo_through(1), "p> ");
-    s->type("abc\x7f\r");
-    expect_line(s->report(), 0, "ab");
-    EXPECT_EQ(s->report().text, "F 1");
-    EXPECT_EQ(s->take_echo(true), "p> ab");  // the refresh writes whatever the switch
+// Every key; prompts, narrow windows, small rooms and recalled lines.
+TEST(EditorKeys, KeyByKey) {
+    // clang-format off
+    const Scenario scenarios[] = {
+        {"every key", {.prompt = "> "},
+         {{"", "> "},                                                  // the prompt
+          {"a", "a"}, {"b", "b"}, {"c", "c"},
+          {"\x02", "\b"}, {"\x1b[D", "\b"},                            // left
+          {"X", "Xbc\r\x1b[4C"},                                       // insert inside
+          {"\x06", "\x1b[1C"}, {"\x1bOC", "\x1b[1C"}, {"\x1b[C", ""},  // right, not past the end
+          {"\x01", "\r\x1b[2C"}, {"\x1b[D", ""}, {"\x08", "\a"},       // home; nothing left of it
+          {"\x1b[3~", "\x1b[JXbc\r\x1b[2C"},                           // delete under the cursor
+          {"\x05", "\r> Xbc"}, {"\x1b[3~", "\a"},                      // end; nothing to delete
+          {"\x7f", "\b\x1b[J"},                                        // backspace at the end
+          {"\x1b[1~", "\r\x1b[2C"}, {"\x1b[4~", "\r> Xb"},             // home and end in all forms
+          {"\x1b[H", "\r\x1b[2C"}, {"\x1b[F", "\r> Xb"},
+          {"\x1bOH", "\r\x1b[2C"}, {"\x1bOF", "\r> Xb"},
+          {"\x1b[D", "\b"}, {"\x1b[K", "\r> Xb"},
+          {"\x1b[2~", ""}, {"y", "y"},                                 // Insert: its tilde eaten
+          {"\x1bx", ""}, {"z", "z"},                                   // ESC x: both bytes eaten
+          {"\x1b[5~", ""}, {"\x1b[6~", ""}, {"\x1b[2C", ""},           // a digit eats the next byte
+          {"\x1b[A", ""}, {"\x1b[B", ""}, {"\x1bOA", ""},              // no history to recall
+          {"\x07", ""}, {"\x0b", ""}, {"\x1f", ""}, {"\x80", ""}, {"\xff", ""},
+          {"\x02", "\b"}, {"\x08", "\b\x1b[Jz\r\x1b[4C"},              // backspace inside
+          {"\x03", "\r\x1b[2C\x1b[J"}, {"q", "q"},                     // Ctrl-C empties the line
+          {"\r", "\n"},                                                // arrives as LF (ICRNL)
+         }, {"q"}},
+        {"a wrapped line on a narrow window", {.prompt = "> ", .cols = 10},
+         {{"", "> "}, {"a", "a"}, {"b", "b"}, {"c", "c"}, {"d", "d"}, {"e", "e"}, {"f", "f"},
+          {"g", "g"},
+          {"h", "h \b"},                                  // filled the row: forced wrap
+          {"i", "i"}, {"\x7f", "\b\x1b[J"},
+          {"\x7f", "\r\x1b[1A\x1b[9C\x1b[J"},             // back to the row above
+          {"\x02", "\b"},
+          {"Z", "Zg \b\x1b[1A\x1b[9C"},                   // insert that ends at the margin
+          {"\x06", "\r\n"}, {"\x02", "\r\x1b[1A\x1b[9C"}, // right and left over the margin
+          {"\x1b[3~", "\x1b[J"},
+          {"1", "1 \b"}, {"2", "2"},
+          {"\x01", "\r\x1b[1A\x1b[2C"}, {"\x06", "\x1b[1C"},
+          {"\x7f", "\b\x1b[JbcdefZ12 \r\x1b[1A\x1b[2C"},  // tail ends at the margin
+          {"\x05", "\r> bcdefZ12 \b"}, {"3", "3"}, {"\x01", "\r\x1b[1A\x1b[2C"},
+          {"\r", "\x1b[1B\n"}},                          // below its last row, not inside it
+         {"bcdefZ123"}},
+        {"without a prompt home is column 0", {},
+         {{"a", "a"}, {"b", "b"}, {"\x01", "\r"}, {"\x06", "\x1b[1C"}, {"\x05", "\rab"},
+          {"\x02", "\b"}, {"\x03", "\r\x1b[J"}, {"\r", "\n"}}, {""}},
+        {"the prompt is written unchanged, past the margin", {.prompt = "%s%n%d%%> ", .cols = 8},
+         {{"", "%s%n%d%%> "}, {"\r", "\n"}}, {""}},
+        {"a prompt that fills the row", {.prompt = "0123456789", .cols = 10},
+         {{"", "0123456789 \b"}, {"a", "a"}, {"\x01", "\r"}, {"b", "ba\r\x1b[1C"},
+          {"\x03", "\r\x1b[J"}, {"\r", "\n"}}, {""}},
+        {"the smallest room", {.max_len = 1},
+         {{"a", "\a"}, {"\x1b[D", ""}, {"\r", "\n"}}, {""}},
+        {"a recalled line is cut to fit", {.max_len = 6, .history = {"abc\tdefghij"}},
+         {{"\x1b[A", "\x1b[Jabcde"}, {"x", "\a"}, {"\r", "\n"}}, {"abcde"}},
+        {"up and down recall the history", {.prompt = "> ", .calls = 2,
+         .history = {"first", "second-entry"}, .record = true},
+         {{"", "> "}, {"a", "a"}, {"b", "b"},
+          {"\x1b[A", "\r\x1b[2C\x1b[Jsecond-entry"}, {"\x1bOA", "\r\x1b[2C\x1b[Jfirst"},
+          {"\x1b[A", ""}, {"\x1b[B", "\r\x1b[2C\x1b[Jsecond-entry"},
+          {"\x1bOB", "\r\x1b[2C\x1b[Jab"}, {"\x1b[B", ""}, {"\r", "\n"},
+          {"", "> "}, {"\x1b[A", "\x1b[Jab"}, {"\r", "\n"}},  // the line just recorded
+         {"ab", "ab"}},
+        // The end of input, also inside a sequence, ends the call; the line keeps the text.
+        {"end of input", {.input = "ab"}, {{"", "ab"}}, {"ab"}, -1, "1"},
+        {"end of input after ESC", {.input = "ab\x1b"}, {{"", "ab"}}, {"ab"}, -1, "1"},
+        {"end of input after ESC [", {.input = "ab\x1b["}, {{"", "ab"}}, {"ab"}, -1, "1"},
+    };
+    // clang-format on
+    for (const Scenario &sc : scenarios)
+        run(sc, false);
 }
 
-TEST(EditorKeys, TerminalModesAndTheirRestoration) {
+// Echo of inserting n times 'y' at the start of 400 'x' (no prompt, no wrap): each insert
+// redraws the tail and puts the cursor back.
+std::string inserts_before_tail(int n) {
+    std::string echo;
+    for (int k = 1; k <= n; ++k)
+        echo += "y" + std::string(400, 'x') + "\r\x1b[" + std::to_string(k) + "C";
+    return echo;
+}
+
+// Keys that arrive together (a paste, a fast typist): each burst is handled under one
+// hold of the output lock and echoed exactly as key by key.
+TEST(EditorKeys, Bursts) {
+    // clang-format off
+    const Scenario scenarios[] = {
+        {"edits", {.prompt = "> "},
+         {{"", "> "},
+          {"abc\x02X\x1b[D\x06\x7f\x01\x05",
+           "abc\bXc\r\x1b[5C\b\x1b[1C\b\x1b[Jc\r\x1b[4C\r\x1b[2C\r> abc"},
+          {"\r", "\r\n"}}, {"abc"}},
+        {"line ends inside a burst", {.calls = 3},
+         {{"ab\rcd\ref", "ab\r\n"}, {"", "cd\r\n"}, {"", "ef"}, {"g\r", "g\r\n"}},
+         {"ab", "cd", "efg"}},
+        {"Ctrl-D inside a burst", {}, {{"ab\x04" "cd\r", "ab"}}, {"ab"}, -1},
+        {"echo off: only the prompt, and the refresh whatever the switch",
+         {.prompt = "p> ", .setup = [] { cle_echo_enable(0); }, .refresh = true},
+         {{"", "p> "}, {"ab\x02X\x1b[D\r", ""}, {"", "p> aXb"}}, {"aXb"}},
+        {"wrapping at the margin", {.prompt = "> ", .cols = 10},
+         {{"", "> "},
+          {"abcdefghij\x7f\x7f\x7f",  // the last one goes back to the row above
+           "abcdefgh \bij\b\x1b[J\b\x1b[J\r\x1b[1A\x1b[9C\x1b[J"},
+          {"\r", "\r\n"}}, {"abcdefg"}},
+        {"a line full in the middle of a burst", {.max_len = 4},
+         {{"abcde\x02x\r", "abc\a\a\b\a\r\n"}}, {"abc"}},
+        // 40 kB of echo; the 511th character in the shell's room of 511 bytes is refused.
+        {"an echo larger than the editor's buffer; the shell's room", {.cols = 1000},
+         {{std::string(400, 'x') + "\x01" + std::string(111, 'y'),
+           std::string(400, 'x') + "\r" + inserts_before_tail(110) + "\a"},
+          {"\r", "\r\n"}}, {std::string(110, 'y') + std::string(400, 'x')}},
+        // The editor writes its echo itself; what the caller left in stdio comes first.
+        {"after what the caller left in stdio", {.calls = 2, .print_after = "[after]"},
+         {{"ab\rcd\r", "ab\r\n"}, {"", "[after]cd\r\n"}}, {"ab", "cd"}},
+        // Line ends by the switches; the deadline of an idle limit that large must not
+        // overflow the clock.
+        {"CR and LF", {.calls = 2, .idle = INT_MAX},
+         {{"a\rb\n", "a\r\n"}, {"", "b\n"}}, {"a", "b"}, 0, "1010"},
+        {"CR LF is two lines", {.calls = 2}, {{"\r\n", "\r\n"}, {"", "\n"}}, {"", ""}, 0, "00"},
+        {"LF CR", {.calls = 2, .setup = [] { cle_eol_nl_cr(); }},
+         {{"a\r\nb\r", "a\n\r"}, {"", "b\n\r"}}, {"a", "b"}, 0, "1010"},
+        {"no CR translation", {.calls = 2, .setup = [] { cle_no_cr_translation(1); }},
+         {{"a\r\nb\r", "a\n\r"}, {"", "b\n\r"}}, {"a", "b"}, 0, "1010"},
+        {"LF CR, translated",
+         {.calls = 2, .setup = [] { cle_eol_nl_cr(); cle_no_cr_translation(0); }},
+         {{"a\rb\n", "a\n\r"}, {"", "b\n\r"}}, {"a", "b"}, 0, "1010"},
+        // Without echo CR and LF each end a line, whatever the switches say. The typing
+        // report comes once per line; emptying the line reports nothing.
+        {"echo off", {.calls = 5, .setup = [] { cle_echo_enable(0); }},
+         {{"ab\x02X\x01\x03y\r" "a\x7f" "b\n" "c\r\n" "a\x03\x7f" "b\x03\r", ""},
+          {"", ""}, {"", ""}, {"", ""}, {"", ""}}, {"y", "b", "c", "", ""}, 0, "101010010"},
+        {"echo off, LF CR", {.calls = 4, .setup = [] { cle_echo_enable(0); cle_eol_nl_cr(); }},
+         {{"a\rb\nc\r\n", ""}, {"", ""}, {"", ""}, {"", ""}}, {"a", "b", "c", ""}, 0, "1010100"},
+        {"no callbacks", {.prompt = "> ", .callbacks = false},
+         {{"ab\x02X\r", "> ab\bXb\r\x1b[4C\r\n"}}, {"aXb"}, 0, ""},
+    };
+    // clang-format on
+    for (const Scenario &sc : scenarios)
+        run(sc, true);
+}
+
+// The editor's modes while it runs; Ctrl-D puts the terminal's back and keeps the text.
+TEST(EditorKeys, TerminalModesCtrlDAndTheirRestoration) {
     for (const bool no_cr : {false, true}) {
         SCOPED_TRACE(no_cr ? "no CR translation" : "default");
-        PtyOptions o{{"--callbacks"}};
-        if (no_cr) o.args.push_back("--eol-nl-cr");
-        o.raw_output = false;
-        auto s = start(o);
-        const struct termios before = s->initial_modes(), t = s->slave_modes();
-        const tcflag_t line_modes = ICANON | ECHO | ECHONL | ISIG;
-        EXPECT_EQ(t.c_lflag & line_modes, 0u);
-        EXPECT_EQ(t.c_lflag | line_modes, before.c_lflag | line_modes);
-        EXPECT_EQ(t.c_cc[VMIN], 1);
-        EXPECT_EQ(t.c_cc[VTIME], 0);
-        EXPECT_EQ(t.c_cc[VINTR], 0);
-        EXPECT_EQ((t.c_oflag & ONLCR) != 0, !no_cr);
-        EXPECT_EQ((t.c_iflag & ICRNL) != 0, !no_cr);
-        EXPECT_EQ(t.c_iflag & IGNCR, 0u);
-        s->type("a\r");  // CR and LF cross the terminal untranslated when asked
-        expect_line(s->report(), 0, "a");
-        EXPECT_EQ(s->take_echo(true), no_cr ? "a\n\r" : "a\r\n");
-        EXPECT_EQ(s->report().text, "C 0");
-        expect_restored(*s);
+        PtySession s(
+            {.calls = 2, .setup = no_cr ? +[] { cle_eol_nl_cr(); } : nullptr, .raw_output = false});
+        const termios before = s.initial_modes(), now = s.slave_modes();
+        termios want = before;  // every byte at once, unechoed, no signals, CR NL as asked
+        want.c_lflag &= ~(ICANON | ECHO | ECHONL | ISIG);
+        if (no_cr) want.c_oflag &= ~ONLCR, want.c_iflag &= ~(ICRNL | IGNCR);
+        want.c_cc[VMIN] = 1, want.c_cc[VTIME] = 0, want.c_cc[VINTR] = 0;
+        EXPECT_EQ(0, memcmp(&now, &want, sizeof now)) << "the editor's modes";
+        s.type("a\r");  // CR and LF cross the terminal untranslated when asked
+        const Report r = s.report();
+        expect_line(r, 0, "a");
+        EXPECT_EQ(s.echo_through(r.marks), no_cr ? "a\n\r" : "a\r\n");
+        s.type("b\x04");
+        const Report d = s.report();
+        expect_line(d, -1, "b");
+        EXPECT_EQ(d.canon, 1);
+        EXPECT_EQ(d.typing, "1");
+        EXPECT_EQ(s.report().text.substr(0, 3), "C 0");
+        const termios after = s.slave_modes();
+        EXPECT_EQ(0, memcmp(&after, &before, sizeof after)) << "the terminal as it was found";
     }
 }
 
-TEST(EditorKeys, CtrlDRestoresTheModesAndKeepsTheText) {
-    auto s = start({{"--callbacks", "--calls", "2"}});
-    s->type("ab\x04");
-    const Report r = s->report();
-    expect_line(r, -1, "ab");
-    EXPECT_EQ(r.num("canon"), 1);
-    EXPECT_EQ(r.fields.at("typing"), "1");
-    EXPECT_EQ(s->report().text, "C 0");  // -1 without an import expiry ends the driver
+// A new window size applies from the next edit; a hang-up ends the call, and the line
+// keeps the text.
+TEST(EditorKeys, ResizeAndHangUp) {
+    PtySession s({.setup = [] { signal(SIGHUP, SIG_IGN); }});  // the editor sees the hang-up
+    s.key("a");
+    const struct winsize ws = {24, 4, 0, 0};
+    // The signal reaches the child before the next key does: its wait is interrupted and
+    // the handler runs before the key is read.
+    ASSERT_EQ(ioctl(s.master(), TIOCSWINSZ, &ws), 0);
+    EXPECT_EQ(s.key("b"), "b");
+    EXPECT_EQ(s.key("c"), "c");
+    EXPECT_EQ(s.key("d"), "d \b");  // the margin is now at 4 columns
+    s.key("\x1b[D");
+    s.hang_up();
+    expect_line(s.report(), -1, "abcd");
+    EXPECT_EQ(s.report().text.substr(0, 3), "C 0");
 }
 
 }  // namespace

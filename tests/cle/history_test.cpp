@@ -9,30 +9,30 @@
 
 namespace {
 
-class HistoryTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        cle_cleanup();  // empties the ring
-        cle_history_command_filter(1);
-    }
-    static void add_lines(int from, int to) {
-        for (int i = from; i < to; ++i)
-            ASSERT_EQ(cle_history_add(("l" + std::to_string(i)).c_str()), 0);
-    }
-};
+void add_lines(int from, int to) {
+    for (int i = from; i < to; ++i)
+        ASSERT_EQ(cle_history_add(("l" + std::to_string(i)).c_str()), 0);
+}
 
-TEST_F(HistoryTest, FreshRingIsEmptyAndCannotBeReplaced) {
+TEST(HistoryTest, RingFillsFromSlotZeroWrapsAndReplacesItsNewest) {
+    cle_cleanup();  // empties the ring
     EXPECT_EQ(cle_history_size(), 0);
     EXPECT_EQ(cle_history_get_start(), 0);
     for (int i = -1; i <= 64; ++i)
         EXPECT_EQ(cle_history(i), nullptr) << i;
-    EXPECT_EQ(cle_history_replace_last_entry("x"), -1);
+    EXPECT_EQ(cle_history_replace_last_entry("x"), -1);  // nothing to replace: stays empty
     EXPECT_EQ(cle_history_add(nullptr), -1);
     EXPECT_EQ(cle_history_size(), 0);
-}
-
-TEST_F(HistoryTest, RingWrapsAndKeepsTheOldestAtStart) {
-    add_lines(0, 64);  // full, next slot is 0 again
+    add_lines(0, 3);
+    ASSERT_EQ(cle_history_replace_last_entry(cle_history(2)), 0);  // an entry itself
+    EXPECT_STREQ(cle_history(2), "l2");
+    ASSERT_EQ(cle_history_replace_last_entry(cle_history(0)), 0);
+    EXPECT_STREQ(cle_history(2), "l0");
+    EXPECT_STREQ(cle_history(0), "l0");
+    EXPECT_EQ(cle_history_replace_last_entry(nullptr), -1);
+    EXPECT_STREQ(cle_history(2), "l0");
+    EXPECT_EQ(cle_history_size(), 3);
+    add_lines(3, 64);  // full, the next slot is 0 again
     EXPECT_EQ(cle_history_size(), 64);
     EXPECT_EQ(cle_history_get_start(), 0);
     ASSERT_EQ(cle_history_replace_last_entry("newest"), 0);
@@ -45,30 +45,20 @@ TEST_F(HistoryTest, RingWrapsAndKeepsTheOldestAtStart) {
     EXPECT_STREQ(cle_history(0), "l64");
 }
 
-TEST_F(HistoryTest, ReplacementMayBeAnEntryItself) {
-    add_lines(0, 3);
-    ASSERT_EQ(cle_history_replace_last_entry(cle_history(2)), 0);
-    EXPECT_STREQ(cle_history(2), "l2");
-    ASSERT_EQ(cle_history_replace_last_entry(cle_history(0)), 0);
-    EXPECT_STREQ(cle_history(2), "l0");
-    EXPECT_STREQ(cle_history(0), "l0");
-    EXPECT_EQ(cle_history_size(), 3);
-    EXPECT_EQ(cle_history_replace_last_entry(nullptr), -1);
-    EXPECT_STREQ(cle_history(2), "l0");
-}
-
-TEST_F(HistoryTest, CommandFilterKeepsPasswordCommandsOut) {
+TEST(HistoryTest, CommandFilterKeepsPasswordCommandsOut) {
+    cle_cleanup();
     for (const char *secret :
          {"setpassword admin old new new", " \twebmonitoring secret", "webmonitoring"})
         EXPECT_EQ(cle_history_add(secret), 1) << secret;
     EXPECT_EQ(cle_history_add("setpasswords x"), 0);
     EXPECT_EQ(cle_history_add("echo setpassword"), 0);
     EXPECT_EQ(cle_history_size(), 2);
-    EXPECT_EQ(cle_history_command_filter(5), 1);
+    EXPECT_EQ(cle_history_command_filter(5), 1);  // on by default
     EXPECT_EQ(cle_history_command_filter(0), 1);
     EXPECT_EQ(cle_history_command_filter(0), 0);
     EXPECT_EQ(cle_history_add("setpassword a b c d"), 0);
     EXPECT_STREQ(cle_history(2), "setpassword a b c d");
+    cle_history_command_filter(1);
 }
 
 TEST(CleWithoutTerminal, InitRefusesANonTerminalAndCallsRefuseABadBuffer) {
