@@ -32,7 +32,7 @@ void mark() {
 }
 
 void lock_cb(int lock, char *tag) {
-    if (tag != nullptr) ++errs;
+    if (tag != nullptr || (lock != 0 && lock != 1)) ++errs;  // the callback's contract: 1 or 0
     if (lock != 0) {
         out_mutex.lock();
         if (depth++ != 0) ++errs;
