@@ -58,10 +58,12 @@ inline std::unique_ptr<char[]> cString(const std::string &text, size_t room) {
     return buffer;
 }
 
-// Output of the code under test is not wanted: standard output goes to /dev/null.
+// Output of the code under test is not wanted: standard output goes to /dev/null, from
+// the start of every target.
 inline void silenceStdout() {
     if (fflush(stdout) != 0 || freopen("/dev/null", "w", stdout) == nullptr) abort();
 }
+[[maybe_unused]] inline const bool kStdoutSilenced = (silenceStdout(), true);
 
 // Checks an invariant; on failure prints what and where, then aborts so that the fuzzer
 // (or the corpus replay) reports the input.

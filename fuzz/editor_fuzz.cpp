@@ -80,7 +80,6 @@ static void setKeys(const std::string &keys) {
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     int master;
     if (openpty(&master, &g_pty_slave, nullptr, nullptr, nullptr) != 0) abort();
-    vela::fuzz::silenceStdout();
     cle_register_sync_callbacks(onLock);
     cle_register_inline_callback([](int state) { g_line_ended = g_line_ended || state == 0; });
     return 0;

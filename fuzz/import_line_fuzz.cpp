@@ -34,7 +34,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
         fprintf(stderr, "import_line_fuzz writes under /tmp: run it inside the simulated device\n");
         exit(2);
     }
-    vela::fuzz::silenceStdout();
     static Session session;
     session.output.create_mutex();
     session.output.create_buffer();

@@ -47,7 +47,6 @@ static std::vector<std::string> setFilters(Handler handler, const char *word, Fu
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vela::fuzz::silenceStdout();
     static Session session;
     session.output.create_mutex();
     g_session = &session;

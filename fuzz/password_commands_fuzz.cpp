@@ -39,11 +39,6 @@ static void checkResult(int result, const char *buffer, const std::string &expec
         FUZZ_CHECK(result == -1 && buffer == before);
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vela::fuzz::silenceStdout();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string line = vela::fuzz::FuzzInput(data, size).text('\0', kCmdbuffRoom - 1);
     auto copy = cString(line, kCmdbuffRoom);

@@ -39,18 +39,17 @@ bool owned_by_us(const struct stat &st) {
 
 // The import directory, created when missing; invalid when it is not ours or not a
 // directory.
-vela::UniqueFd open_import_directory() {
-    mkdir(paths::kImportDirectory, 0755);
-    vela::UniqueFd dir(
-        open(paths::kImportDirectory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+vela::UniqueFd open_import_directory(const char *directory) {
+    mkdir(directory, 0755);
+    vela::UniqueFd dir(open(directory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
     if (!dir.valid() || fstat(dir.get(), &st) != 0 || !owned_by_us(st)) return vela::UniqueFd();
     return dir;
 }
 
 // Opens the import file for writing and reading, emptied, never through a link.
-FILE *open_import_file() {
-    vela::UniqueFd dir = open_import_directory();
+FILE *open_import_file(const char *directory) {
+    vela::UniqueFd dir = open_import_directory(directory);
     if (!dir.valid()) return nullptr;
     vela::UniqueFd file(
         openat(dir.get(), paths::kImportFileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
@@ -71,10 +70,10 @@ void print_notice(TerminalOutput &output, const char *text) {
     guard.printf("%s", text);
 }
 
-// The import file's path, with ext when it is not null.
-void file_path(char *out, size_t room, const char *ext) {
-    snprintf(out, room, "%s/%s%s%s", paths::kImportDirectory, paths::kImportFileName,
-             ext != nullptr ? "." : "", ext != nullptr ? ext : "");
+// The import file's path in directory, with ext when it is not null.
+void file_path(char *out, size_t room, const char *directory, const char *ext) {
+    snprintf(out, room, "%s/%s%s%s", directory, paths::kImportFileName, ext != nullptr ? "." : "",
+             ext != nullptr ? ext : "");
 }
 
 }  // namespace
@@ -85,7 +84,7 @@ bool DirectoryImport::is_import_command(const char *line) {
 
 bool DirectoryImport::start(Session &session, const char *line) {
     mysyslog(session.log, "%s started \n", line);
-    file_ = open_import_file();
+    file_ = open_import_file(directory_);
     size_ = 0;
     full_ = false;
     if (file_ == nullptr) {
@@ -94,7 +93,7 @@ bool DirectoryImport::start(Session &session, const char *line) {
     }
     for (const char *ext : {CSV_EXT, XML_EXT}) {
         char old[kPathRoom];
-        file_path(old, sizeof old, ext);
+        file_path(old, sizeof old, directory_, ext);
         unlink(old);
     }
     print_notice(session.output, "import started\n");
@@ -131,8 +130,8 @@ void DirectoryImport::complete(Session &session, CommandMode mode, char *line) {
         return;
     }
     char stored[kPathRoom], target[kPathRoom];
-    file_path(stored, sizeof stored, nullptr);
-    file_path(target, sizeof target, extension_);
+    file_path(stored, sizeof stored, directory_, nullptr);
+    file_path(target, sizeof target, directory_, extension_);
     rename(stored, target);
     snprintf(line, kCommandRoom, "%s%s %s", UNDERSCORE, IMPORT_DIR, target);
     session.link.send_command(line, mode);

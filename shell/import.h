@@ -4,13 +4,16 @@
 
 #include <stdio.h>
 
+#include "device_paths.h"
 #include "session_config.h"
 
 struct Session;
 
 class DirectoryImport {
   public:
-    DirectoryImport() = default;
+    // directory: where the file is stored; only tests choose another.
+    explicit DirectoryImport(const char *directory = paths::kImportDirectory)
+        : directory_(directory) {}
     DirectoryImport(const DirectoryImport &) = delete;
     DirectoryImport &operator=(const DirectoryImport &) = delete;
     ~DirectoryImport() { abort(); }
@@ -31,6 +34,7 @@ class DirectoryImport {
   private:
     void complete(Session &session, CommandMode mode, char *line);
 
+    const char *const directory_;
     FILE *file_ = nullptr;
     int size_ = 0;       // bytes stored, one LF counted per line
     bool full_ = false;  // the limit was reached: later lines are dropped

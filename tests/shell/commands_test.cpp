@@ -1,14 +1,20 @@
 // The local commands and their dispatcher, with a fake application on the link: what
-// each line prints, what it sends and what it changes.
+// each line prints, what it sends and what it changes; the live log's filters and layouts
+// set by its commands. Beside them, the directory import.
 #include "commands.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
+#include <filesystem>
 #include <string>
 
 #include "cle.h"
 #include "command_loop.h"
 #include "fake_application.h"
+#include "import.h"
+#include "log_monitor.h"
 #include "session.h"
 
 using testing::internal::CaptureStdout;
@@ -18,6 +24,8 @@ namespace {
 
 const std::string kNeedsMore = "error: command needs more parameters to execute successfully\r\n";
 const std::string kIllegal = "error: command has illegal parameter(s)\r\n";
+// A live log line as syslogd sends it: positions 0-10 date, 11-19 time, level word from 20.
+const std::string kLine = "2026-12-05 19:27:22 notice zuz: call started";
 
 class Commands : public ::testing::Test {
   protected:
@@ -45,6 +53,14 @@ class Commands : public ::testing::Test {
         for (int i = 0; i < replies; ++i)
             outcome.sent += app.received() + "|";
         return outcome;
+    }
+
+    // What the live log shows for line, or "<dropped>".
+    std::string shown(const std::string &line) {
+        char out[1100];
+        OutputGuard guard(session.output);
+        return session.monitor.format_line(guard, line.c_str(), out, sizeof out) ? out
+                                                                                 : "<dropped>";
     }
 
     Session session;
@@ -169,6 +185,103 @@ TEST_F(Commands, HistoryAndRepeat) {
     for (int i = 0; i < 70; ++i)
         cle_history_add("filler");
     EXPECT_EQ(run("! 64", 1).sent, "E: filler|") << "a full ring: the newest slot is valid";
+}
+
+TEST_F(Commands, LogLayoutChoices) {
+    const std::pair<const char *, std::string> cases[] = {
+        {"log format date time level", kLine},
+        {"log format time level", kLine.substr(11)},
+        {"log format time date", "2026-12-05 19:27:22 zuz: call started"},
+        {"log format date", "2026-12-05 zuz: call started"},
+        {"log format", "zuz: call started"},
+        {"log format Date", "zuz: call started"},  // words are case-sensitive
+        {"log format level", "notice zuz: call started"},
+    };
+    for (const auto &[line, layout] : cases) {
+        run(line);
+        EXPECT_EQ(shown(kLine), layout) << line;
+    }
+}
+
+TEST_F(Commands, LogShortLinesAreShownWholeWhateverTheFilters) {
+    run("show add nomatch");
+    run("log format");
+    EXPECT_EQ(shown("short line of 24 chars.."), "short line of 24 chars..");
+    EXPECT_EQ(shown("line of twenty-five chars"), "<dropped>");
+}
+
+// Show and cull filters look only past the time field; a cull filter wins.
+TEST_F(Commands, LogFilters) {
+    const std::string other = "2026-12-05 19:27:22 notice kernel: ";
+    run("show add zuz vela");
+    EXPECT_EQ(shown(kLine), kLine);
+    EXPECT_EQ(shown(other + "zuz"), other + "zuz");
+    EXPECT_EQ(shown(other + "link up"), "<dropped>");
+    run("cull add started");
+    EXPECT_EQ(shown(kLine), "<dropped>");
+    run("log show del zuz vela");
+    run("log cull del *");
+    run("show add 19:27");
+    EXPECT_EQ(shown(kLine), "<dropped>");
+    EXPECT_EQ(shown(other + "at 19:27"), other + "at 19:27");
+    run("show del *");
+    run("cull add 12-05");
+    EXPECT_EQ(shown(kLine), kLine);
+}
+
+TEST_F(Commands, LogFilterTablesHoldTenAndDeleteOneSlotPerArgument) {
+    run("show add f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 f10 f11");
+    const std::string listed = run("show").printed;
+    EXPECT_NE(listed.find("\"f9\""), std::string::npos);
+    EXPECT_EQ(listed.find("\"f10\""), std::string::npos);
+    run("cull add twice twice");
+    run("cull del twice");
+    EXPECT_EQ(run("cull").printed, "Active cull filters:\r\n--------------------\r\n\"twice\"\r\n");
+    run("show del *");
+    EXPECT_EQ(run("show").printed.find('"'), std::string::npos);
+}
+
+TEST_F(Commands, LogUsageAndRefusals) {
+    EXPECT_EQ(run("show list").printed,
+              "usage: [log] show add <filterstring> [<filterstring>...]\r\n"
+              "       [log] show del <filterstring> [<filterstring>...]\r\n"
+              "       [log] show del *\r\n"
+              "       [log] show\r\n");
+    EXPECT_EQ(run("log cull list").printed.substr(0, 25), "usage: [log] cull add <fi");
+    // A long filter is refused, not cut; the other words of the line are added.
+    EXPECT_EQ(
+        run("show add " + std::string(256, 'L') + " ok " + std::string(255, 'M')).printed,
+        "error: filter longer than 255 characters not added: " + std::string(40, 'L') + "...\r\n");
+    EXPECT_EQ(run("show").printed, "Active show filters:\r\n--------------------\r\n\"ok\"\r\n\"" +
+                                       std::string(255, 'M') + "\"\r\n");
+}
+
+// Lines lost to a failed write are not made good by a last flush that succeeds: the
+// paste is reported and not handed over.
+TEST_F(Commands, AnImportThatLostAWriteIsNotHandedOver) {
+    char directory[] = "/tmp/vela-import-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    DirectoryImport import(directory);
+    ASSERT_TRUE(session.output.create_buffer());  // the notices' way to the terminal
+    ASSERT_TRUE(import.start(session, "importdirectory"));
+    rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit no_room{0, limit.rlim_max};
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &no_room), 0);
+    std::string line(500, 'x');
+    for (int i = 0; i < 200; ++i)  // more than the stream's buffer: a write fails
+        import.take_line(session, CommandMode::kNormal, line.data());
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    signal(SIGXFSZ, SIG_DFL);
+    app.send("R: 0\n");  // a reply, should the file be handed over after all
+    char complete[512] = "importcomplete";
+    import.take_line(session, CommandMode::kNormal, complete);
+    CaptureStdout();
+    session.output.flush_unless_typing();
+    EXPECT_EQ(GetCapturedStdout(), "import started\nERROR: could not write file.\n");
+    EXPECT_EQ(app.pending(), "");
+    std::filesystem::remove_all(directory);
 }
 
 TEST(LoopHelpers, LinesAreTrimmedAndBangGetsItsBlank) {

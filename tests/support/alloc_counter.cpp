@@ -22,15 +22,12 @@ std::size_t allocation_count() {
     return g_allocations.load(std::memory_order_relaxed);
 }
 
+bool alloc_counting_available() {
 #ifdef ALLOC_COUNTER_DISABLED
-bool alloc_counting_available() {
     return false;
-}
-#else
-bool alloc_counting_available() {
+#endif
     return true;
 }
-#endif
 
 }  // namespace test_support
 
