@@ -1,7 +1,6 @@
 // The live system log of a telnet session: what appears, when, and from where. The
 // filters and layouts themselves are unit-tested (tests/shell/log_format_test.cpp).
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <atomic>
 #include <regex>
@@ -105,8 +104,7 @@ TEST(CommandsLiveLog, WhatTheLogReaderShowsAndWhen) {
     typing = false;
     logger.join();
 
-    ASSERT_TRUE(shell.signalDaemon("syslogd", SIGKILL));
-    EXPECT_TRUE(eventually([&] { return shell.runInDevice({"pidof", "syslogd"}).status != 0; }));
+    ASSERT_TRUE(killDaemon(shell, "syslogd"));
     shell.forward("echo still here", "C: echo still here");
     EXPECT_TRUE(shell.waitFor("still here\r\n"));
     EXPECT_FALSE(onScreen(shell, "logReaderThread"));

@@ -91,6 +91,11 @@ bool waitForRecord(const DeviceSession &device, const std::string &text) {
     });
 }
 
+bool killDaemon(DeviceSession &device, const std::string &name) {
+    const std::string gone = "while pidof " + name + " >/dev/null; do sleep 0.01; done";
+    return device.runInDevice({"sh", "-c", "pkill -KILL -x " + name + " && " + gone}).status == 0;
+}
+
 std::optional<std::string> deviceFile(DeviceSession &device, const std::string &path) {
     auto result = device.runInDevice({"cat", path});
     return result.status == 0 ? std::optional<std::string>(result.out) : std::nullopt;

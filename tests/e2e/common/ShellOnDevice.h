@@ -57,6 +57,8 @@ Lines zuzFrom(const DeviceSession &device, const std::string &line);
 Lines velaRecords(const DeviceSession &device);
 // Waits until the message of a syslog record of any program holds text.
 bool waitForRecord(const DeviceSession &device, const std::string &text);
+// Kills a daemon ("zuz" or "syslogd") of the device and waits until it is gone.
+bool killDaemon(DeviceSession &device, const std::string &name);
 // A file of the device; nullopt when it cannot be read.
 std::optional<std::string> deviceFile(DeviceSession &device, const std::string &path);
 // Sends one datagram; true when all of it went.

@@ -3,7 +3,6 @@
 // outcome it expects; none may hang the shell, nor does a syslogd that dies under a
 // mirrored session.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <algorithm>
 
@@ -126,8 +125,7 @@ TEST(FaultsApplication, ListenerTextAnUnreadableLineOrAStalledPeerCostNoLineAndN
         std::ranges::count_if(velaRecords(device),
                               [](const std::string &m) { return m.find(":CRITICAL:") != npos; }),
         1);
-    ASSERT_TRUE(device.signalDaemon("syslogd", SIGKILL));
-    ASSERT_TRUE(eventually([&] { return device.runInDevice({"pidof", "syslogd"}).status != 0; }));
+    ASSERT_TRUE(killDaemon(device, "syslogd"));
     for (int i = 0; i < 30; ++i) {
         device.type("history\r");
         EXPECT_TRUE(device.waitFor(shown("history success"))) << i;

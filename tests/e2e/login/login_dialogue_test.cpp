@@ -4,7 +4,6 @@
 // and its waits' logic: tests/shell/app_link_test.cpp; a wait that only a hang-up ends:
 // tests/e2e/faults.)
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -165,8 +164,7 @@ TEST(LoginDialogue, LoginUnderJobControlWithTypedAheadTextAndTheAdministratorsBa
     EXPECT_TRUE(device.waitForZuzLine("C: version"));
     EXPECT_EQ(device.setting("telnet_client_23_success"), "True");
     EXPECT_EQ(device.setting("telnet_client_23"), "") << "no client, no address";
-    ASSERT_TRUE(device.signalDaemon("zuz", SIGKILL));
-    ASSERT_TRUE(eventually([&] { return !device.connectTcp(); }));
+    ASSERT_TRUE(killDaemon(device, "zuz"));
     const auto start = std::chrono::steady_clock::now();
     device.type("\x04");
     EXPECT_TRUE(device.waitFor("[end 0]"));
