@@ -117,9 +117,8 @@ class DeviceSession : public Terminal {
                           std::chrono::milliseconds timeout = kDefaultTimeout);
     // A TCP connection to the device's 127.0.0.1:port (or [::1]:port); empty when refused.
     vela::UniqueFd connectTcp(int port = 4121, bool ipv6 = false);
-    // A datagram socket connected to devicePath in the device (e.g. /dev/log), or bound
-    // to it.
-    vela::UniqueFd connectDatagram(const std::string &devicePath, bool bind = false);
+    // A datagram socket connected to devicePath in the device (e.g. /dev/log).
+    vela::UniqueFd connectDatagram(const std::string &devicePath);
 
   private:
     void start();
