@@ -38,11 +38,9 @@ int endStatus(DeviceSession &device, bool unregisters, std::chrono::milliseconds
     return std::atoi(screen.c_str() + screen.rfind("[status ") + 8);
 }
 
-bool waitForLoop(const DeviceSession &device) {
-    return eventually([&] {
-        return std::ranges::any_of(device.zuzReceived(), [](const std::string &line) {
-            return line.ends_with("_success True");
-        });
+long loopsReady(const DeviceSession &device) {
+    return std::ranges::count_if(device.zuzReceived(), [](const std::string &line) {
+        return line.ends_with("_success True");
     });
 }
 

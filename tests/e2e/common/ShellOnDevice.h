@@ -37,8 +37,12 @@ Settings secureProfile(const std::string &password, const std::string &idle = "O
 // -1 when either did not come in time.
 int endStatus(DeviceSession &device, bool unregisters = true,
               std::chrono::milliseconds timeout = kDefaultTimeout);
+// How many telnet or api sessions' command loops have read input.
+long loopsReady(const DeviceSession &device);
 // Waits until a telnet or api session's command loop reads input.
-bool waitForLoop(const DeviceSession &device);
+inline bool waitForLoop(const DeviceSession &device) {
+    return eventually([&] { return loopsReady(device) > 0; });
+}
 // The session's terminal ("/dev/pts/N") from its registration line; "" when none came.
 std::string ttyOf(const DeviceSession &device);
 // The session's name in its records: "telnetN" for /dev/pts/N.

@@ -115,11 +115,7 @@ int main(int argc, char **argv) {
         const int port = i < kTelnetSessions ? 23 : 24;
         auto &w =
             *workers.emplace_back(new Worker{i, port == 24, Terminal(device.connectTcp(port))});
-        const auto loops = [&] {  // sessions whose command loop reads
-            return std::ranges::count_if(
-                device.zuzReceived(), [](auto &line) { return line.ends_with("_success True"); });
-        };
-        if (!check(eventually([&] { return loops() > i; }, 10s),
+        if (!check(eventually([&] { return loopsReady(device) > i; }, 10s),
                    w.name + " did not start: " + w.client.output()))
             return 1;
         if (i == 0 || i == kTelnetSessions) expectSetting(port, "127.0.0.1");
