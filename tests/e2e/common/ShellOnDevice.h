@@ -21,7 +21,9 @@ using Lines = std::vector<std::string>;
 // The last zuz line of a telnet session's way in: its command loop reads input.
 inline constexpr const char *kLoopReady =
     "E: execwithoutecho systemsetting telnet_client_23_success True";
+// The clearing of the client setting at a session's end, of port 23 or 24.
 inline constexpr const char *kClear23 = "E: execwithoutecho systemsetting telnet_client_23 ";
+inline constexpr const char *kClear24 = "E: execwithoutecho systemsetting telnet_client_24 ";
 
 // The product shell (or binary) run as "vela args..." with these settings.
 DeviceOptions shellWith(std::vector<std::string> args, Settings settings = {},
@@ -30,6 +32,11 @@ DeviceOptions shellWith(std::vector<std::string> args, Settings settings = {},
 // device up, so that zuz and syslogd take in everything the shell sent at its end; and
 // with zuz's rules.
 DeviceOptions keptUp(DeviceOptions options, std::string zuzRules = "");
+// The login request zuz receives: each byte of the credentials as two hex digits.
+inline std::string loginLine(const std::string &user, const std::string &password,
+                             const std::string &tty) {
+    return "E: _control login \"" + hexEncoded(user) + "\" \"" + hexEncoded(password) + "\" " + tty;
+}
 // Settings of the secure profile with a password and an idle limit ("Off": none).
 Settings secureProfile(const std::string &password, const std::string &idle = "Off");
 

@@ -34,8 +34,7 @@ TEST(FaultsTerminal, TermSignalWithdrawsTheSessionRestoresTheTerminalAndEndsBySi
         ASSERT_EQ(device.runInDevice({"pkill", "-TERM", "-x", "vela"}).status, 0);
         EXPECT_EQ(endStatus(device), 143);
         EXPECT_EQ(ptyLocalModes(tty) & (ICANON | ECHO | ISIG), tcflag_t(ICANON | ECHO | ISIG));
-        const char *const clear24 = "E: execwithoutecho systemsetting telnet_client_24 ";
-        EXPECT_EQ(zuzFrom(device, clear24), (Lines{clear24, "U"}));
+        EXPECT_EQ(zuzFrom(device, kClear24), (Lines{kClear24, "U"}));
         EXPECT_EQ(zuzCount(device, "E: _control login", true), 0);
         EXPECT_TRUE(waitForRecord(device, ":End of session"));
     }
@@ -77,10 +76,8 @@ TEST(FaultsTerminal, HangUpWithdrawsTheSessionOnceWhereverTheShellWaits) {
             FAIL() << device.output();
         }
         const std::string tty = ttyOf(device);
-        const std::string last = !waitsAfter.empty()
-                                     ? waitsAfter
-                                     : "E: _control login \"" + hexEncoded("admin") + "\" \"" +
-                                           hexEncoded("secret") + "\" " + tty;
+        const std::string last =
+            !waitsAfter.empty() ? waitsAfter : loginLine("admin", "secret", tty);
         if (rules == stuck) device.type("stuck\r");
         ASSERT_TRUE(device.waitForZuzLine(last));
         // Nothing is printed while the login waits, least of all a give-up.

@@ -24,12 +24,6 @@ const std::string kLogin = shown("Login:");
 const std::string kShellBanner = shown("Halvern Command Shell");
 const std::string kRetry = shown(" -- password failed, retry --");
 
-// The login request zuz receives: each byte of the credentials as two hex digits.
-std::string loginLine(const std::string &user, const std::string &password,
-                      const std::string &tty) {
-    return "E: _control login \"" + hexEncoded(user) + "\" \"" + hexEncoded(password) + "\" " + tty;
-}
-
 bool echoes(const std::string &tty) {
     return (ptyLocalModes(tty) & ECHO) != 0;
 }
