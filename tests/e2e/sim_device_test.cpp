@@ -70,8 +70,9 @@ TEST(SimDevice, LeavesTheHostUntouchedAndNoProcessBehind) {
     EXPECT_TRUE(!hadLog || after.st_ino == hostLog.st_ino);
 
     for (const std::string args :
-         {"--bogus -- true", "--state", "--setting novalue true",
-          "--install /no/such/file=/opt/x true", "--forward 2323:65536 true"}) {
+         {"--bogus -- true", "--state", "--no-ready", "--install /bin/sh=/usr/bin/sh true",
+          "--install /no/such/file=/opt/x true", "--setting novalue true", "--lockout-ms soon true",
+          "--forward 2323:65536 true"}) {
         const auto result = runProcess(
             {"/bin/sh", "-c", "exec " + std::string(VELA_HARNESS_DEVICE_LAUNCHER) + " " + args},
             5s);
