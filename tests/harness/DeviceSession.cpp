@@ -194,30 +194,23 @@ RunResult DeviceSession::runInDevice(const std::vector<std::string> &argv,
     return runProcess(args, scaled(timeout));
 }
 
-bool DeviceSession::signalDaemon(std::string_view name, int signal) {
-    const std::string pid = stateFile(std::string(name) + ".pid");
-    // The shell's own kill: no dependence on a kill program being installed.
-    return !pid.empty() &&
-           runInDevice({"sh", "-c", "kill -" + std::to_string(signal) + " " + pid}).status == 0;
-}
-
 vela::UniqueFd DeviceSession::connectTcp(int port, bool ipv6) {
     sockaddr_in address4{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     sockaddr_in6 address6{AF_INET6, htons(static_cast<uint16_t>(port)), 0, in6addr_loopback, 0};
     if (ipv6)
         return socketInDevice(initPid_, reinterpret_cast<sockaddr *>(&address6), sizeof address6,
-                              SOCK_STREAM, false);
+                              SOCK_STREAM);
     return socketInDevice(initPid_, reinterpret_cast<sockaddr *>(&address4), sizeof address4,
-                          SOCK_STREAM, false);
+                          SOCK_STREAM);
 }
 
-vela::UniqueFd DeviceSession::connectDatagram(const std::string &devicePath, bool bind) {
+vela::UniqueFd DeviceSession::connectDatagram(const std::string &devicePath) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (devicePath.size() >= sizeof address.sun_path) return {};
     devicePath.copy(address.sun_path, devicePath.size());
     return socketInDevice(initPid_, reinterpret_cast<sockaddr *>(&address), sizeof address,
-                          SOCK_DGRAM, bind);
+                          SOCK_DGRAM);
 }
 
 void DeviceSession::tearDown() {

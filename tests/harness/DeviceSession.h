@@ -115,13 +115,10 @@ class DeviceSession : public Terminal {
     // PATH); status -1 when it was killed after timeout.
     RunResult runInDevice(const std::vector<std::string> &argv,
                           std::chrono::milliseconds timeout = kDefaultTimeout);
-    // Sends signal to a daemon ("zuz" or "syslogd") of the device; true when sent.
-    bool signalDaemon(std::string_view name, int signal);
     // A TCP connection to the device's 127.0.0.1:port (or [::1]:port); empty when refused.
     vela::UniqueFd connectTcp(int port = 4121, bool ipv6 = false);
-    // A datagram socket connected to devicePath in the device (e.g. /dev/log), or bound
-    // to it.
-    vela::UniqueFd connectDatagram(const std::string &devicePath, bool bind = false);
+    // A datagram socket connected to devicePath in the device (e.g. /dev/log).
+    vela::UniqueFd connectDatagram(const std::string &devicePath);
 
   private:
     void start();

@@ -5,9 +5,7 @@
 #include <netinet/tcp.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <array>
@@ -18,8 +16,7 @@
 
 namespace vela::test {
 
-vela::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t length, int type,
-                              bool bind) {
+vela::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t length, int type) {
     // A threaded process cannot change its user or mount namespace: a forked child makes
     // the socket, and the test takes it from there. Everything it needs is prepared first.
     const std::string prefix = "/proc/" + std::to_string(initPid) + "/ns/";
@@ -27,7 +24,6 @@ vela::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t 
     for (int i = 0; i < 3; ++i)
         namespaces[i].reset(
             ::open((prefix + std::array{"user", "mnt", "net"}[i]).c_str(), O_RDONLY | O_CLOEXEC));
-    const char *path = reinterpret_cast<const sockaddr_un *>(address)->sun_path;
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0) return {};
     vela::UniqueFd reading(pipe[0]), writing(pipe[1]);
@@ -41,10 +37,9 @@ vela::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t 
             if (::setns(namespaces[i].get(), 0) != 0 && (i > 0 || errno != EINVAL)) ::_exit(1);
         }
         const int fd = ::socket(address->sa_family, type | SOCK_CLOEXEC, 0);
-        const bool made =
-            bind ? (::unlink(path), ::bind(fd, address, length) == 0 && ::chmod(path, 0666) == 0)
-                 : ::connect(fd, address, length) == 0;
-        if (fd < 0 || !made || ::write(writing.get(), &fd, sizeof fd) != sizeof fd) ::_exit(1);
+        if (fd < 0 || ::connect(fd, address, length) != 0 ||
+            ::write(writing.get(), &fd, sizeof fd) != sizeof fd)
+            ::_exit(1);
         ::pause();  // until the test has taken the socket
         ::_exit(0);
     }

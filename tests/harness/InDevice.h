@@ -10,11 +10,9 @@
 namespace vela::test {
 
 // A socket of this type made in the namespaces of the device whose init is initPid,
-// connected to address, or bound to it when bind is set (a file already at that path
-// is replaced; the socket is made writable for all). TCP sockets send without delay.
-// Owned by the caller; empty on failure. Any thread.
-vela::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t length, int type,
-                              bool bind);
+// connected to address. TCP sockets send without delay. Owned by the caller; empty on
+// failure. Any thread.
+vela::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t length, int type);
 
 }  // namespace vela::test
 

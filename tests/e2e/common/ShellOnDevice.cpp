@@ -38,11 +38,9 @@ int endStatus(DeviceSession &device, bool unregisters, std::chrono::milliseconds
     return std::atoi(screen.c_str() + screen.rfind("[status ") + 8);
 }
 
-bool waitForLoop(const DeviceSession &device) {
-    return eventually([&] {
-        return std::ranges::any_of(device.zuzReceived(), [](const std::string &line) {
-            return line.ends_with("_success True");
-        });
+long loopsReady(const DeviceSession &device) {
+    return std::ranges::count_if(device.zuzReceived(), [](const std::string &line) {
+        return line.ends_with("_success True");
     });
 }
 
@@ -89,6 +87,11 @@ bool waitForRecord(const DeviceSession &device, const std::string &text) {
             return record.message.find(text) != std::string::npos;
         });
     });
+}
+
+bool killDaemon(DeviceSession &device, const std::string &name) {
+    const std::string gone = "while pidof " + name + " >/dev/null; do sleep 0.01; done";
+    return device.runInDevice({"sh", "-c", "pkill -KILL -x " + name + " && " + gone}).status == 0;
 }
 
 std::optional<std::string> deviceFile(DeviceSession &device, const std::string &path) {

@@ -21,7 +21,9 @@ using Lines = std::vector<std::string>;
 // The last zuz line of a telnet session's way in: its command loop reads input.
 inline constexpr const char *kLoopReady =
     "E: execwithoutecho systemsetting telnet_client_23_success True";
+// The clearing of the client setting at a session's end, of port 23 or 24.
 inline constexpr const char *kClear23 = "E: execwithoutecho systemsetting telnet_client_23 ";
+inline constexpr const char *kClear24 = "E: execwithoutecho systemsetting telnet_client_24 ";
 
 // The product shell (or binary) run as "vela args..." with these settings.
 DeviceOptions shellWith(std::vector<std::string> args, Settings settings = {},
@@ -30,6 +32,11 @@ DeviceOptions shellWith(std::vector<std::string> args, Settings settings = {},
 // device up, so that zuz and syslogd take in everything the shell sent at its end; and
 // with zuz's rules.
 DeviceOptions keptUp(DeviceOptions options, std::string zuzRules = "");
+// The login request zuz receives: each byte of the credentials as two hex digits.
+inline std::string loginLine(const std::string &user, const std::string &password,
+                             const std::string &tty) {
+    return "E: _control login \"" + hexEncoded(user) + "\" \"" + hexEncoded(password) + "\" " + tty;
+}
 // Settings of the secure profile with a password and an idle limit ("Off": none).
 Settings secureProfile(const std::string &password, const std::string &idle = "Off");
 
@@ -37,8 +44,12 @@ Settings secureProfile(const std::string &password, const std::string &idle = "O
 // -1 when either did not come in time.
 int endStatus(DeviceSession &device, bool unregisters = true,
               std::chrono::milliseconds timeout = kDefaultTimeout);
+// How many telnet or api sessions' command loops have read input.
+long loopsReady(const DeviceSession &device);
 // Waits until a telnet or api session's command loop reads input.
-bool waitForLoop(const DeviceSession &device);
+inline bool waitForLoop(const DeviceSession &device) {
+    return eventually([&] { return loopsReady(device) > 0; });
+}
 // The session's terminal ("/dev/pts/N") from its registration line; "" when none came.
 std::string ttyOf(const DeviceSession &device);
 // The session's name in its records: "telnetN" for /dev/pts/N.
@@ -57,6 +68,8 @@ Lines zuzFrom(const DeviceSession &device, const std::string &line);
 Lines velaRecords(const DeviceSession &device);
 // Waits until the message of a syslog record of any program holds text.
 bool waitForRecord(const DeviceSession &device, const std::string &text);
+// Kills a daemon ("zuz" or "syslogd") of the device and waits until it is gone.
+bool killDaemon(DeviceSession &device, const std::string &name);
 // A file of the device; nullopt when it cannot be read.
 std::optional<std::string> deviceFile(DeviceSession &device, const std::string &path);
 // Sends one datagram; true when all of it went.

@@ -8,11 +8,9 @@
 //
 //   vela_soak [minutes]     (scripts/soak; 2 minutes by default; a short run is a test)
 #include <signal.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -23,7 +21,6 @@
 #include <thread>
 
 #include "ShellOnDevice.h"
-#include "time_scale.h"
 
 using namespace vela::test;
 using Clock = std::chrono::steady_clock;
@@ -45,8 +42,7 @@ std::atomic<long> g_commands{0}, g_events{0}, g_logLines{0}, g_errors{0};
 bool check(bool ok, const std::string &what) {
     static std::mutex print;
     std::lock_guard<std::mutex> lock(print);
-    if (!ok) std::fprintf(stderr, "soak: error: %s\n", what.c_str());
-    g_errors += !ok;
+    if (!ok) std::fprintf(stderr, "soak: error: %s\n", what.c_str()), ++g_errors;
     return ok;
 }
 
@@ -83,20 +79,11 @@ struct Worker {
     long commands = 0;
 };
 
-// How many of zuz's lines hold text.
-long zuzLines(const DeviceSession &device, const std::string &text) {
-    return std::ranges::count_if(device.zuzReceived(), [&](const std::string &line) {
-        return line.find(text) != std::string::npos;
-    });
-}
-
 // pid -> resident memory in KiB of every shell in the device.
 std::map<int, long> shellRss(DeviceSession &device) {
-    std::istringstream in(device
-                              .runInDevice({"sh", "-c",
-                                            "for p in $(pgrep -x vela); do echo $p $(awk "
-                                            "'/^VmRSS/ {print $2}' /proc/$p/status); done"})
-                              .out);
+    const char *script =
+        "for p in $(pgrep -x vela); do echo $p $(awk '/^VmRSS/ {print $2}' /proc/$p/status); done";
+    std::istringstream in(device.runInDevice({"sh", "-c", script}).out);
     std::map<int, long> rss;
     for (int pid = 0; in >> pid;)
         in >> rss[pid];
@@ -107,17 +94,15 @@ std::map<int, long> shellRss(DeviceSession &device) {
 
 int main(int argc, char **argv) {
     const double minutes = argc > 1 ? std::atof(argv[1]) : 2.0;
-    if (!(minutes > 0)) {
-        std::fprintf(stderr, "usage: vela_soak [minutes]\n");
-        return 2;
-    }
+    if (!(minutes > 0)) return std::fprintf(stderr, "usage: vela_soak [minutes]\n"), 2;
     ::signal(SIGPIPE, SIG_IGN);  // a closed connection is reported, not fatal
     DeviceOptions options;
     options.velaBinary = VELA_BINARY;
     options.command = {"sleep", "infinity"};
     options.launcherArguments = {"--telnetd"};
     DeviceSession device(options);
-    auto expectSetting = [&](const std::string &name, const std::string &value) {
+    auto expectSetting = [&](int port, const std::string &value) {
+        const std::string name = "telnet_client_" + std::to_string(port);
         check(eventually([&] { return device.setting(name) == value; }),
               name + " is not \"" + value + "\"");
     };
@@ -127,14 +112,13 @@ int main(int argc, char **argv) {
     // shell starting at the same moment. The first of a port records its client.
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 0; i < kSessions; ++i) {
-        const bool api = i >= kTelnetSessions;
-        workers.push_back(std::unique_ptr<Worker>(
-            new Worker{i, api, Terminal(device.connectTcp(api ? 24 : 23))}));
-        if (!check(eventually([&] { return zuzLines(device, "_success True") > i; }, 10s),
-                   workers[i]->name + " did not start: " + workers[i]->client.output()))
+        const int port = i < kTelnetSessions ? 23 : 24;
+        auto &w =
+            *workers.emplace_back(new Worker{i, port == 24, Terminal(device.connectTcp(port))});
+        if (!check(eventually([&] { return loopsReady(device) > i; }, 10s),
+                   w.name + " did not start: " + w.client.output()))
             return 1;
-        if (i == 0 || i == kTelnetSessions)
-            expectSetting(api ? "telnet_client_24" : "telnet_client_23", "127.0.0.1");
+        if (i == 0 || i == kTelnetSessions) expectSetting(port, "127.0.0.1");
     }
     // The eleventh, of either type, is refused before it registers, with an API record.
     Terminal eleventh(device.connectTcp(24));
@@ -153,11 +137,9 @@ int main(int argc, char **argv) {
     const auto until = Clock::now() + std::chrono::milliseconds(static_cast<long>(minutes * 60000));
     std::vector<std::thread> threads;
     threads.emplace_back([&, log = device.connectDatagram("/dev/log")] {  // 100 lines a second
-        for (long n = 0; Clock::now() < until; std::this_thread::sleep_for(10ms)) {
-            const std::string line = "<13>flood: soak log line " + std::to_string(n++) +
-                                     " %s%n \x1b[2J with some text to show";
-            g_logLines += ::send(log.get(), line.data(), line.size(), 0) > 0;
-        }
+        for (long n = 0; Clock::now() < until; std::this_thread::sleep_for(10ms))
+            g_logLines += sendDatagram(log, "<13>flood: soak log line " + std::to_string(n++) +
+                                                " %s%n \x1b[2J with some text to show");
     });
     for (auto &worker : workers)
         threads.emplace_back([&, w = worker.get()] {
@@ -177,13 +159,13 @@ int main(int argc, char **argv) {
     }
     check(eventually([&] { return shellRss(device).empty(); }, 10s),
           "shells left running after exit");
-    expectSetting("telnet_client_23", "");
-    expectSetting("telnet_client_24", "");
+    expectSetting(23, "");
+    expectSetting(24, "");
     Terminal ipv6(device.connectTcp(23, true));
     check(ipv6.waitFor("Session type: telnet"), "no session over IPv6: " + ipv6.output());
-    expectSetting("telnet_client_23", "::1");
+    expectSetting(23, "::1");
     check(ipv6.type("exit\r\n") && ipv6.waitEnd(), "the IPv6 session did not end");
-    expectSetting("telnet_client_23", "");
+    expectSetting(23, "");
 
     std::printf(
         "soak: %.1f minutes, %d sessions; commands %ld, application events %ld, log "

@@ -11,12 +11,20 @@ using namespace vela::test;
 using Dialogue = std::vector<std::pair<std::string, std::string>>;
 
 // In the editor with half a line typed, and at the password prompt with the echo off.
+// Started with "--wait", the shell first waits for SIGUSR1, before the application
+// hears of it.
 TEST(FaultsTerminal, TermSignalWithdrawsTheSessionRestoresTheTerminalAndEndsBySignal) {
     for (const bool atPassword : {false, true}) {
         SCOPED_TRACE(atPassword ? "at the password prompt" : "in the editor");
-        DeviceOptions options = keptUp(shellWith({"-t", "api", "--nobanner"}));
+        DeviceOptions options = keptUp(shellWith({"-t", "api", "--nobanner", "--wait"}));
         if (atPassword) options.settings = {{"sw", "secret"}};
         DeviceSession device(options);
+        ASSERT_TRUE(device.waitFor(shown("DEBUG: waiting for SIGUSR1 to start...")));
+        EXPECT_TRUE(device.zuzReceived().empty());
+        ASSERT_EQ(device.runInDevice({"pkill", "-USR1", "-x", "vela"}).status, 0);
+        // A signal just before the wait's sleep is noticed when the sleep ends, 5 s later.
+        EXPECT_TRUE(
+            device.waitFor(shown("DEBUG: SIGUSR1 received! set continue flag to true"), 8s));
         ASSERT_TRUE(atPassword ? device.waitFor(shown("Password:")) : waitForLoop(device));
         const std::string tty = ttyOf(device);
         if (!atPassword) device.type("half a li");
@@ -26,8 +34,7 @@ TEST(FaultsTerminal, TermSignalWithdrawsTheSessionRestoresTheTerminalAndEndsBySi
         ASSERT_EQ(device.runInDevice({"pkill", "-TERM", "-x", "vela"}).status, 0);
         EXPECT_EQ(endStatus(device), 143);
         EXPECT_EQ(ptyLocalModes(tty) & (ICANON | ECHO | ISIG), tcflag_t(ICANON | ECHO | ISIG));
-        const char *const clear24 = "E: execwithoutecho systemsetting telnet_client_24 ";
-        EXPECT_EQ(zuzFrom(device, clear24), (Lines{clear24, "U"}));
+        EXPECT_EQ(zuzFrom(device, kClear24), (Lines{kClear24, "U"}));
         EXPECT_EQ(zuzCount(device, "E: _control login", true), 0);
         EXPECT_TRUE(waitForRecord(device, ":End of session"));
     }
@@ -69,10 +76,8 @@ TEST(FaultsTerminal, HangUpWithdrawsTheSessionOnceWhereverTheShellWaits) {
             FAIL() << device.output();
         }
         const std::string tty = ttyOf(device);
-        const std::string last = !waitsAfter.empty()
-                                     ? waitsAfter
-                                     : "E: _control login \"" + hexEncoded("admin") + "\" \"" +
-                                           hexEncoded("secret") + "\" " + tty;
+        const std::string last =
+            !waitsAfter.empty() ? waitsAfter : loginLine("admin", "secret", tty);
         if (rules == stuck) device.type("stuck\r");
         ASSERT_TRUE(device.waitForZuzLine(last));
         // Nothing is printed while the login waits, least of all a give-up.

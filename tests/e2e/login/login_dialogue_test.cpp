@@ -4,7 +4,6 @@
 // and its waits' logic: tests/shell/app_link_test.cpp; a wait that only a hang-up ends:
 // tests/e2e/faults.)
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,12 +23,6 @@ const std::string kPassword = shown("Password:");
 const std::string kLogin = shown("Login:");
 const std::string kShellBanner = shown("Halvern Command Shell");
 const std::string kRetry = shown(" -- password failed, retry --");
-
-// The login request zuz receives: each byte of the credentials as two hex digits.
-std::string loginLine(const std::string &user, const std::string &password,
-                      const std::string &tty) {
-    return "E: _control login \"" + hexEncoded(user) + "\" \"" + hexEncoded(password) + "\" " + tty;
-}
 
 bool echoes(const std::string &tty) {
     return (ptyLocalModes(tty) & ECHO) != 0;
@@ -165,8 +158,7 @@ TEST(LoginDialogue, LoginUnderJobControlWithTypedAheadTextAndTheAdministratorsBa
     EXPECT_TRUE(device.waitForZuzLine("C: version"));
     EXPECT_EQ(device.setting("telnet_client_23_success"), "True");
     EXPECT_EQ(device.setting("telnet_client_23"), "") << "no client, no address";
-    ASSERT_TRUE(device.signalDaemon("zuz", SIGKILL));
-    ASSERT_TRUE(eventually([&] { return !device.connectTcp(); }));
+    ASSERT_TRUE(killDaemon(device, "zuz"));
     const auto start = std::chrono::steady_clock::now();
     device.type("\x04");
     EXPECT_TRUE(device.waitFor("[end 0]"));

@@ -8,11 +8,13 @@
 using namespace vela::test;
 
 // A program on the API port turns echo off and ends its lines with LF or CR LF: the LF
-// after a CR is an empty line, which shows the prompt as a blank one does.
-TEST(SpineLoop, EmptyAndBlankLinesShowThePromptAndEveryLineEndEndsALine) {
+// after a CR is an empty line, which shows the prompt as a blank one does. Then every
+// answer to the reboot question.
+TEST(SpineLoop, EmptyLinesLineEndsAndEveryAnswerToTheRebootQuestion) {
     ShellSession echo(keptUp(shellWith({"-t", "api", "--nobanner"})), ShellSession::kReady);
     ShellSession noecho(keptUp(shellWith({"-t", "api", "--nobanner", "--noecho"})),
                         ShellSession::kReady);
+    ShellSession asked(keptUp(shellWith({"-t", "telnet"})), ShellSession::kReady);
     for (ShellSession *device : {&echo, &noecho}) {
         for (const char *line : {"\r", "   \r"}) {
             device->type(line);
@@ -21,28 +23,20 @@ TEST(SpineLoop, EmptyAndBlankLinesShowThePromptAndEveryLineEndEndsALine) {
     }
     EXPECT_EQ(echo.output(), "\r\n->    \r\n-> ");
     EXPECT_EQ(noecho.output(), "\r\r\n-> \r\r\n-> ");
+    // Confirmed: runs alongside the other answers, since it takes two seconds.
+    const std::string question = "reboot, are you sure? <y,n> ";
+    echo.type("reboot\r");
+    EXPECT_TRUE(converse(echo, {{question, "y\r"}}));
     noecho.type("echo a\r\n");
     EXPECT_TRUE(noecho.waitFor("-> ")) << "the empty line after the CR";
     noecho.type("echo b\n");
     EXPECT_TRUE(noecho.waitForZuzLine("E: echo b"));
-    for (ShellSession *device : {&echo, &noecho}) {
-        device->type("\x04");
-        EXPECT_EQ(endStatus(*device), 0);
-    }
-    // The registration, two settings, the clearing of one: nothing of the empty lines.
-    EXPECT_EQ(echo.zuzReceived().size(), 5u);
+    noecho.type("\x04");
+    EXPECT_EQ(endStatus(noecho), 0);
     EXPECT_EQ(zuzCount(noecho, "E: echo ", true), 2);
+    // The registration, two settings, the clearing of one: nothing of the empty lines.
     EXPECT_EQ(noecho.zuzReceived().size(), 7u);
     EXPECT_EQ(count(noecho.output(), "-> "), 3u);
-}
-
-TEST(SpineLoop, EveryAnswerToTheRebootQuestion) {
-    ShellSession asked(keptUp(shellWith({"-t", "telnet"})), ShellSession::kReady);
-    ShellSession confirmed(keptUp(shellWith({"-t", "api", "--nobanner"})), ShellSession::kReady);
-    // Confirmed: runs alongside the other answers, since it takes two seconds.
-    const std::string question = "reboot, are you sure? <y,n> ";
-    confirmed.type("reboot\r");
-    EXPECT_TRUE(converse(confirmed, {{question, "y\r"}}));
 
     const std::string aborted = shown("info: reboot command aborted");
     // Each answer and how often it shows "aborted"; the question is not asked again.
@@ -63,9 +57,11 @@ TEST(SpineLoop, EveryAnswerToTheRebootQuestion) {
     EXPECT_TRUE(waitForRecord(asked, "session ended"));
     EXPECT_TRUE(velaRecords(asked).empty());
 
-    EXPECT_EQ(endStatus(confirmed), 0);
-    EXPECT_EQ(zuzFrom(confirmed, "E: reboot now"), (Lines{"E: reboot now", "U"}));
-    const std::string end = "API:" + sessionName(confirmed) + ":2:End of session";
-    EXPECT_TRUE(waitForRecord(confirmed, end));
-    EXPECT_EQ(velaRecords(confirmed).back(), end);
+    EXPECT_EQ(endStatus(echo), 0);
+    // The registration, two settings, the reboot: nothing of the empty lines.
+    EXPECT_EQ(echo.zuzReceived().size(), 5u);
+    EXPECT_EQ(zuzFrom(echo, "E: reboot now"), (Lines{"E: reboot now", "U"}));
+    const std::string end = "API:" + sessionName(echo) + ":2:End of session";
+    EXPECT_TRUE(waitForRecord(echo, end));
+    EXPECT_EQ(velaRecords(echo).back(), end);
 }
