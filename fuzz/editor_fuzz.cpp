@@ -40,11 +40,8 @@ static bool printable(const char *text, int len) {
 
 static void onLock(int lock, char *) {
     FUZZ_CHECK(g_lock_depth == (lock ? 0 : 1));
-    g_lock_depth += lock ? 1 : -1;
-    if (lock) {
-        g_line_ended = false;
-        return;
-    }
+    g_lock_depth = lock ? 1 : 0;
+    if (lock) return void(g_line_ended = false);
     const cle::edit::Line &l = cle::edit::line();
     FUZZ_CHECK(l.cmdlen >= 0 && l.cmdlen <= l.max_len - 1 && printable(l.cmdbuff, l.cmdlen));
     FUZZ_CHECK(l.cmdptr >= 0 && l.cmdptr <= l.cmdlen);
@@ -54,27 +51,6 @@ static void onLock(int lock, char *) {
         FUZZ_CHECK(l.line_x >= 0 && l.line_x < width && l.line_y >= 0);
         FUZZ_CHECK(prompt + l.cmdptr == l.line_y * width + l.line_x);
     }
-}
-
-// Sets the width the editor learns, through a pty whose window has it.
-static void setWidth(unsigned short columns) {
-    const winsize ws{24, columns, 0, 0};
-    if (ioctl(g_pty_slave, TIOCSWINSZ, &ws) != 0) abort();
-    fflush(stdout);
-    dup2(g_pty_slave, 1);
-    cle::term::get_term_width();
-    vela::fuzz::silenceStdout();
-}
-
-// Puts the keys on fd 0, followed by the end of input.
-static void setKeys(const std::string &keys) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) abort();
-    if (write(fds[1], keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) abort();
-    close(fds[1]);
-    dup2(fds[0], 0);
-    close(fds[0]);
-    cle::keys::drop_pending();
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -87,7 +63,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     vela::fuzz::FuzzInput input(data, size);
-    setWidth(kWidths[input.below(std::size(kWidths))]);
+    // The width the editor learns, through a pty whose window has it.
+    const winsize ws{24, kWidths[input.below(std::size(kWidths))], 0, 0};
+    if (ioctl(g_pty_slave, TIOCSWINSZ, &ws) != 0) abort();
+    fflush(stdout);
+    dup2(g_pty_slave, 1);
+    cle::term::get_term_width();
+    vela::fuzz::silenceStdout();
     const int room = kRooms[input.below(std::size(kRooms))];
     const unsigned modes = input.byte();
     cle_echo_enable(!(modes & 1));
@@ -99,8 +81,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     cle_history_add(std::string(600, 'h').c_str());
     cle_history_add("ctl\x01\x1b[2J\x7fz");
     cle_history_add("short");
+    // The keys on fd 0, followed by the end of input.
     const std::string keys = input.rest().substr(0, kMaxKeys);
-    setKeys(keys);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0 ||
+        write(fds[1], keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
+        abort();
+    close(fds[1]);
+    dup2(fds[0], 0);
+    close(fds[0]);
+    cle::keys::drop_pending();
 
     auto buffer = std::make_unique<char[]>(static_cast<size_t>(room));
     for (size_t calls = 0; calls <= keys.size(); ++calls) {

@@ -15,9 +15,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kMinute(CLE_FASTCLOCK_MINUTE_MS);
 
-TEST(EditorLimits, IdleLimitEndsTheCallAMinuteAfterTheLastByte) {
+// Beside it, an editor without an idle limit waits all that time.
+TEST(EditorLimits, IdleLimitEndsTheCallAMinuteAfterTheLastByteAndNoLimitWaitsForEver) {
     std::vector<Clock::time_point> typed = {Clock::now()};  // before the editor waits
-    PtySession s({.idle = 1});
+    PtySession s({.idle = 1}), unlimited({});
     for (int i = 0; i < 6; ++i) {  // a minute and a half in all
         std::this_thread::sleep_for(kMinute / 4);
         typed.push_back(Clock::now());
@@ -30,6 +31,8 @@ TEST(EditorLimits, IdleLimitEndsTheCallAMinuteAfterTheLastByte) {
     EXPECT_EQ(r.session, -1);
     EXPECT_EQ(r.import, 0);
     EXPECT_EQ(r.canon, 0);  // only Ctrl-D restores the modes
+    unlimited.type("x\r");
+    expect_line(unlimited.report(), 0, "x");
 }
 
 // The child, like the shell, ends the import after its expiry and calls again.
@@ -55,13 +58,6 @@ TEST(EditorLimits, ImportExpiryTheRestOfTheIdleLimitAndTheAbandonedLine) {
     expect_line(third, 0, "b");
     EXPECT_EQ(third.session, -1);  // for good
     EXPECT_EQ(third.typing, "0");  // the line abandoned with text in it was reported
-}
-
-TEST(EditorLimits, NoIdleLimitWaitsForEver) {
-    PtySession s({});
-    std::this_thread::sleep_for(kMinute * 3 / 2);
-    s.type("x\r");
-    expect_line(s.report(), 0, "x");
 }
 
 // The lock stays held while a sequence is awaited, the echo so far shown; each of its

@@ -137,8 +137,7 @@ void random_session(unsigned seed) {
     const int prompt_lengths[] = {0, 2, cols - 1, cols, cols + 3};
     const std::string prompt(prompt_lengths[pick(5)], '>');
     const int max_len = 15 + pick(45);
-    RefLine ref;
-    ref.room = static_cast<size_t>(max_len - 1);
+    RefLine ref{.room = static_cast<size_t>(max_len - 1)};
     PtyOptions o{.prompt = prompt.c_str(), .max_len = max_len, .calls = 3, .record = true};
     o.cols = static_cast<unsigned short>(cols);
     o.raw_output = false;  // as a real terminal: LF goes out as CR LF
