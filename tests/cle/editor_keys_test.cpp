@@ -207,6 +207,13 @@ TEST(EditorKeys, Bursts) {
         run(sc, true);
 }
 
+// The modes the editor sets and restores; the whole struct is not compared, as its speeds
+// and padding are not the editor's and read differently under user-mode emulation.
+bool same_modes(const termios &a, const termios &b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_lflag == b.c_lflag &&
+           memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
 // The editor's modes while it runs; Ctrl-D puts the terminal's back and keeps the text.
 TEST(EditorKeys, TerminalModesCtrlDAndTheirRestoration) {
     for (const bool no_cr : {false, true}) {
@@ -218,7 +225,7 @@ TEST(EditorKeys, TerminalModesCtrlDAndTheirRestoration) {
         want.c_lflag &= ~(ICANON | ECHO | ECHONL | ISIG);
         if (no_cr) want.c_oflag &= ~ONLCR, want.c_iflag &= ~(ICRNL | IGNCR);
         want.c_cc[VMIN] = 1, want.c_cc[VTIME] = 0, want.c_cc[VINTR] = 0;
-        EXPECT_EQ(0, memcmp(&now, &want, sizeof now)) << "the editor's modes";
+        EXPECT_TRUE(same_modes(now, want)) << "the editor's modes";
         s.type("a\r");  // CR and LF cross the terminal untranslated when asked
         const Report r = s.report();
         expect_line(r, 0, "a");
@@ -230,7 +237,7 @@ TEST(EditorKeys, TerminalModesCtrlDAndTheirRestoration) {
         EXPECT_EQ(d.typing, "1");
         EXPECT_EQ(s.report().text.substr(0, 3), "C 0");
         const termios after = s.slave_modes();
-        EXPECT_EQ(0, memcmp(&after, &before, sizeof after)) << "the terminal as it was found";
+        EXPECT_TRUE(same_modes(after, before)) << "the terminal as it was found";
     }
 }
 
