@@ -3,7 +3,10 @@
 #include "app_link.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <iterator>
@@ -132,7 +135,21 @@ TEST_F(Link, FarewellStepsAreRecordedOnceSent) {
     received();
     received();
     EXPECT_EQ(received(), "E: bye");
-    link.await_replies(1, 50);           // none comes: returns after the time given
+    // None comes: it returns after the time given, which handled signals do not shorten.
+    struct sigaction handled {};
+    handled.sa_handler = [](int) {};
+    sigaction(SIGWINCH, &handled, nullptr);
+    std::atomic<bool> waiting{true};
+    std::thread interrupter([&, waiter = pthread_self()] {
+        for (; waiting; std::this_thread::sleep_for(5ms))
+            pthread_kill(waiter, SIGWINCH);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    link.await_replies(1, 200);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
+    waiting = false;
+    interrupter.join();
+    signal(SIGWINCH, SIG_DFL);
     xcom_client_disconnect(connection);  // the link stays held; its reader must end
 }
 
