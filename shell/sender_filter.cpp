@@ -68,7 +68,7 @@ TrustedLineReader::Receipt TrustedLineReader::receive() {
             c->cmsg_len == CMSG_LEN(sizeof sender))
             memcpy(&sender, CMSG_DATA(c), sizeof sender);
     }
-    if (!trusted_sender(sender.uid, geteuid())) {
+    if (!trusted_sender(sender.uid, own_uid_)) {
         report_drop(sender.uid, sender.pid);
         return Receipt::kDropped;
     }

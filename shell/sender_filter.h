@@ -6,6 +6,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -42,7 +43,7 @@ class RecordBudget {
 class TrustedLineReader {
   public:
     // Drops are recorded in log.
-    TrustedLineReader(int fd, const SessionLog &log) : fd_(fd), log_(log) {}
+    TrustedLineReader(int fd, const SessionLog &log) : fd_(fd), own_uid_(geteuid()), log_(log) {}
     // The next cleaned line into line (XCOM_LINE_BUFFER_SIZE bytes): its length, 0 for
     // an empty line, -1 when the socket failed or a line did not fit (the reader ends).
     int next_line(char *line);
@@ -56,6 +57,7 @@ class TrustedLineReader {
     void report_drop(uid_t uid, pid_t pid);
 
     int fd_;
+    const uid_t own_uid_;  // the shell never changes its user: no system call per datagram
     const SessionLog &log_;
     DatagramLines lines_;
     RecordBudget budget_;
