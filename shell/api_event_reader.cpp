@@ -33,16 +33,21 @@ void *apiAsyncEventReaderThread(void *args) {
     auto reader = std::make_unique<TrustedLineReader>(context->fd, context->log);
     // Not cleared: a page of the buffers costs memory only once a line reaches it.
     auto line = std::make_unique_for_overwrite<char[]>(XCOM_LINE_BUFFER_SIZE);
-    int unflushed = 0;
+    BurstFlush flush(context->output);
     for (;;) {
-        int len = reader->next_line(line.get());
+        // A line already queued is taken without waiting: one system call per datagram.
+        int len = reader->next_line(line.get(), TrustedLineReader::Wait::kNo);
+        if (len == TrustedLineReader::kNothingQueued) {
+            flush.before_wait();
+            len = reader->next_line(line.get());
+        }
         if (len == 0) continue;  // an empty line
         if (len < 0) break;
         mysyslog(context->log, "OUT:%s\n", line.get());
         deliver_line(*context, line.get());
-        flush_after_line(context->output, context->fd, &unflushed);
+        flush.line_printed();
     }
-    context->output.flush_unless_typing();
+    flush.before_wait();
     mysyslog(context->log,
              "CRITICAL: XCOM buffer is full without new line, current buffer length: %d",
              reader->held());

@@ -157,15 +157,14 @@ void *logReaderThread(void *args) {
     if (!socket.valid()) return nullptr;
     kill(pid, SIGHUP);  // syslogd takes up the new listener
 
-    int unflushed = 0;
+    BurstFlush flush(session.output);
     for (;;) {
         // A datagram already queued is taken without waiting; the lines of a burst are
         // then written together, before the thread waits again.
         char line[kDatagramRoom + 1];
         ssize_t n = recv(socket.get(), line, kDatagramRoom, MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            session.output.flush_unless_typing();
-            unflushed = 0;
+            flush.before_wait();
             if (wait_readable(log, socket.get()) == Wait::kFailed) break;
             continue;
         }
@@ -181,10 +180,7 @@ void *logReaderThread(void *args) {
             line[--len] = '\0';
         if (!session.authenticated.load()) continue;
         show_line(session, line);
-        if (++unflushed >= kFlushEvery) {
-            session.output.flush_unless_typing();
-            unflushed = 0;
-        }
+        flush.line_printed();
     }
     return nullptr;
 }

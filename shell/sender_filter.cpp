@@ -33,7 +33,7 @@ bool RecordBudget::allow(Clock::time_point now, int *refused_before) {
     return true;
 }
 
-int TrustedLineReader::next_line(char *line) {
+int TrustedLineReader::next_line(char *line, Wait wait) {
     for (;;) {
         int length = 0;
         switch (lines_.take(line, &length)) {
@@ -44,11 +44,19 @@ int TrustedLineReader::next_line(char *line) {
             case DatagramLines::Take::kNeedMore:
                 break;
         }
-        if (receive() == Receipt::kFailed) return -1;
+        switch (receive(wait == Wait::kNo ? MSG_DONTWAIT : 0)) {
+            case Receipt::kFailed:
+                return -1;
+            case Receipt::kNothingQueued:
+                return kNothingQueued;
+            case Receipt::kTrusted:
+            case Receipt::kDropped:
+                break;
+        }
     }
 }
 
-TrustedLineReader::Receipt TrustedLineReader::receive() {
+TrustedLineReader::Receipt TrustedLineReader::receive(int flags) {
     iovec into{lines_.receive_area(), static_cast<size_t>(lines_.free_space())};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
     msghdr message{};
@@ -58,9 +66,9 @@ TrustedLineReader::Receipt TrustedLineReader::receive() {
     message.msg_controllen = sizeof control;
     ssize_t got;
     do {
-        got = recvmsg(fd_, &message, 0);
+        got = recvmsg(fd_, &message, flags);
     } while (got < 0 && errno == EINTR);
-    if (got < 0) return Receipt::kFailed;
+    if (got < 0) return errno == EAGAIN ? Receipt::kNothingQueued : Receipt::kFailed;
 
     ucred sender{0, static_cast<uid_t>(-1), static_cast<gid_t>(-1)};  // unknown: not trusted
     for (cmsghdr *c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {

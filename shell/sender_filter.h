@@ -44,16 +44,20 @@ class TrustedLineReader {
   public:
     // Drops are recorded in log.
     TrustedLineReader(int fd, const SessionLog &log) : fd_(fd), own_uid_(geteuid()), log_(log) {}
+    enum class Wait { kYes, kNo };
+    static constexpr int kNothingQueued = -2;
     // The next cleaned line into line (XCOM_LINE_BUFFER_SIZE bytes): its length, 0 for
-    // an empty line, -1 when the socket failed or a line did not fit (the reader ends).
-    int next_line(char *line);
+    // an empty line, -1 when the socket failed or a line did not fit (the reader ends);
+    // kNothingQueued when wait is kNo and the line has not fully arrived.
+    int next_line(char *line, Wait wait = Wait::kYes);
     // Bytes held that are not yet a line.
     int held() const { return lines_.held(); }
 
   private:
-    enum class Receipt { kTrusted, kDropped, kFailed };
-    // Waits for one datagram and keeps it when its sender is trusted.
-    Receipt receive();
+    enum class Receipt { kTrusted, kDropped, kNothingQueued, kFailed };
+    // Takes one datagram (waiting for it unless flags has MSG_DONTWAIT) and keeps it when
+    // its sender is trusted.
+    Receipt receive(int flags);
     void report_drop(uid_t uid, pid_t pid);
 
     int fd_;

@@ -1,6 +1,5 @@
 #include "terminal_output.h"
 
-#include <poll.h>
 #include <stdarg.h>
 
 #include "cle.h"
@@ -78,11 +77,4 @@ void cle_lock_unlock_op(int lock, char *) {
 
 void cle_inline_state_tracker(int state) {
     g_editor_output->set_typing(state != 0);
-}
-
-void flush_after_line(TerminalOutput &output, int fd, int *unflushed) {
-    pollfd queued{fd, POLLIN, 0};
-    if (++*unflushed < kFlushEvery && poll(&queued, 1, 0) == 1) return;
-    output.flush_unless_typing();
-    *unflushed = 0;
 }

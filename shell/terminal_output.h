@@ -74,8 +74,22 @@ void cle_inline_state_tracker(int state);
 // Most background lines written in one go during a burst.
 constexpr int kFlushEvery = 64;
 
-// After a background line from fd: flushes unless the user is typing, except while more
-// text is already queued on fd and fewer than kFlushEvery lines wait (*unflushed counts
-// them), so that a burst reaches the terminal in a few large writes. The bytes and their
-// order are the same.
-void flush_after_line(TerminalOutput &output, int fd, int *unflushed);
+// The flushes of a reader of background lines: every kFlushEvery lines printed, and
+// whenever the reader is about to wait for more, so that a burst reaches the terminal in
+// a few large writes. The bytes and their order are the same. The reader's thread only.
+class BurstFlush {
+  public:
+    explicit BurstFlush(TerminalOutput &output) : output_(output) {}
+    void line_printed() {
+        if (++unflushed_ >= kFlushEvery) before_wait();
+    }
+    // Flushes unless the user is typing; the editor flushes once the line has ended.
+    void before_wait() {
+        output_.flush_unless_typing();
+        unflushed_ = 0;
+    }
+
+  private:
+    TerminalOutput &output_;
+    int unflushed_ = 0;
+};

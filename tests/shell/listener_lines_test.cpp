@@ -65,13 +65,32 @@ TEST(ListenerLines, AssembledAndCleanedAsTheXcomReaderDoesIt) {
         });
         SessionLog log;
         std::unique_ptr<TrustedLineReader> reader;
+        // Everything is queued before the first read: nothing is waited for.
+        const auto wait = TrustedLineReader::Wait::kNo;
         EXPECT_EQ(readAll(datagrams,
                           [&](int fd, char *line) {
                               if (!reader) reader = std::make_unique<TrustedLineReader>(fd, log);
-                              return reader->next_line(line);
+                              return reader->next_line(line, wait);
                           }),
                   expected);
     }
+}
+
+// Without waiting, a line not yet whole is held until its end comes.
+TEST(ListenerLines, ALineNotYetWholeIsNothingQueued) {
+    xcom_test::Pair pair(SOCK_DGRAM);
+    ASSERT_TRUE(enable_sender_credentials(pair.near.get()));
+    SessionLog log;
+    TrustedLineReader reader(pair.near.get(), log);
+    auto line = std::make_unique<char[]>(XCOM_LINE_BUFFER_SIZE);
+    const auto wait = TrustedLineReader::Wait::kNo;
+    EXPECT_EQ(reader.next_line(line.get(), wait), TrustedLineReader::kNothingQueued);
+    ASSERT_EQ(send(pair.far.get(), "one\ntw", 6, 0), 6);
+    ASSERT_EQ(reader.next_line(line.get(), wait), 3);
+    EXPECT_EQ(reader.next_line(line.get(), wait), TrustedLineReader::kNothingQueued);
+    ASSERT_EQ(send(pair.far.get(), "o\n", 2, 0), 2);
+    ASSERT_EQ(reader.next_line(line.get(), wait), 3);
+    EXPECT_STREQ(line.get(), "two");
 }
 
 // Ten records at once, then one every six seconds; a refused one is counted in the next.
