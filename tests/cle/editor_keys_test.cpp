@@ -257,6 +257,12 @@ TEST(EditorKeys, ResizeAndHangUp) {
     s.hang_up();
     expect_line(s.report(), -1, "abcd");
     EXPECT_EQ(s.report().text.substr(0, 3), "C 0");
+
+    // Keys still come after the hang-up: their echo cannot be written and is given up.
+    PtySession piped({.setup = [] { signal(SIGHUP, SIG_IGN); }, .piped_keys = true});
+    piped.hang_up();
+    piped.type("ab\r");
+    expect_line(piped.report(), 0, "ab");
 }
 
 }  // namespace
