@@ -50,7 +50,7 @@ void typing_cb(int state) {
 
 [[noreturn]] void run_editor(const PtyOptions &o, int report_fd, int keys_fd) {
     const auto report = [&](char tag, int rc, const char *line) {
-        if ((tag == 'R' && !o.callbacks) || tag == 'F') mark();
+        if (tag == 'R' && !o.callbacks) mark();
         struct termios t {};
         tcgetattr(1, &t);
         if (depth != 0) ++errs;  // the lock left held
@@ -88,7 +88,15 @@ void typing_cb(int state) {
         report('R', rc, buffer.data());
         if (cle_did_import_timeout() != 0) cle_set_import_state(0);  // as the shell does
     }
-    if (o.refresh) report('F', cle_refresh_line(), "");
+    if (o.refresh) {
+        // Under the lock, as a caller with a printer must hold it; the NUL ends its echo
+        // before the printer can add to it.
+        std::unique_lock<std::mutex> hold(out_mutex);
+        const int rc = cle_refresh_line();
+        mark();
+        hold.unlock();
+        report('F', rc, "");
+    }
     report('C', cle_cleanup(), "");
     _exit(0);
 }
