@@ -1,14 +1,17 @@
 // The editor's keys, escape sequences and line ends, byte for byte on a real pty, key by
-// key and in bursts; the terminal's modes; the end of input.
+// key and in bursts; the terminal's modes; the end of input; a full terminal.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 
 #include <climits>
 #include <cstring>
+#include <thread>
 
 #include "cle.h"
 #include "pty_session.h"
+#include "time_scale.h"
 
 namespace cle_test {
 namespace {
@@ -263,6 +266,31 @@ TEST(EditorKeys, ResizeAndHangUp) {
     piped.hang_up();
     piped.type("ab\r");
     expect_line(piped.report(), 0, "ab");
+}
+
+// A terminal that does not block, full because nobody reads it yet: the echo waits for
+// room and goes on where each write stopped, byte for byte as on a terminal that blocks.
+TEST(EditorKeys, EchoWaitsForRoomOnATerminalThatDoesNotBlock) {
+    // Each key redraws the 400 characters after it: about 120 kB, more than a pty holds.
+    std::string burst = std::string(400, 'x') + "\x01";
+    for (int i = 0; i < 150; ++i)
+        burst += "y\x7f";
+    burst += "\r";
+    std::string echo[2];
+    for (const bool nonblocking : {false, true}) {
+        PtyOptions o{.prompt = "> ", .cols = 1000, .piped_keys = true};
+        if (nonblocking) o.setup = [] { fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK); };
+        PtySession s(o);
+        s.key("");
+        s.type(burst);
+        // The echo fills the pty before reading starts. On a machine too busy for that the
+        // test checks less, but never fails.
+        std::this_thread::sleep_for(vela::test::scaled(std::chrono::milliseconds(200)));
+        echo[nonblocking] = s.key("");
+        expect_line(s.report(), 0, std::string(400, 'x'));
+    }
+    EXPECT_GT(echo[0].size(), 100000U);
+    EXPECT_TRUE(echo[1] == echo[0]) << "the echo differs";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "pty_session.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -27,7 +28,10 @@ int depth = 0, marks = 0, errs = 0;  // guard: out_mutex's owner (the child's ma
 std::string typing;                  // guard: the child's main thread
 
 void mark() {
-    (void)!write(1, "", 1);
+    // A terminal set not to block may be full for a moment; a hung-up one takes nothing.
+    struct pollfd room = {1, POLLOUT, 0};
+    while (write(1, "", 1) < 0 && errno == EAGAIN)
+        (void)poll(&room, 1, -1);
     ++marks;
 }
 
