@@ -16,7 +16,7 @@ constexpr size_t kCommandLength = 20;
 
 // Commands numbered per program, so that each is new to the history and the application.
 struct Typist {
-    PtyProgram &program;
+    Terminal &program;
     bool keyByKey;
     int next = 0;
 
@@ -27,16 +27,15 @@ struct Typist {
         std::snprintf(text, sizeof text, "bench-cmd-%010d\r", next++);
         if (keyByKey) {
             for (size_t k = 0; k < kCommandLength; ++k)
-                key(text[k], text[k]);
-            key('\r', '\n');
+                key(std::string_view(&text[k], 1), text[k]);
+            key("\r", '\n');
         } else {
-            program.typeShort(std::string_view(text, kCommandLength + 1));
-            program.waitForByte('\n');
+            key(std::string_view(text, kCommandLength + 1), '\n');
         }
     }
-    void key(char typed, char echoEnd) {
-        program.typeShort(std::string_view(&typed, 1));
-        program.waitForByte(echoEnd);
+    void key(std::string_view typed, char echoEnd) {
+        require(program.type(typed) && program.waitFor(std::string_view(&echoEnd, 1), 10s), program,
+                "no echo in time");
     }
 
     // Microseconds per command over count commands. The clock stops at the echo of the
@@ -49,10 +48,10 @@ struct Typist {
         const auto t0 = Clock::now();
         for (int i = 0; i < count; ++i)
             command();
-        key('b', 'b');
+        key("b", 'b');
         const auto t1 = Clock::now();
         const double cpu1 = meter.seconds(program.pid());
-        program.typeShort("\x7f");  // the next round starts on an empty line
+        program.type("\x7f");  // the next round starts on an empty line
         if (program.count("error") != 0)
             throw std::runtime_error("a command was not answered with R: 0: " +
                                      program.output().substr(0, 300));
@@ -76,7 +75,7 @@ void runCommandRoundTrip(const Context &ctx) {
         {"1b", "api", false, "command round trip, api session, each line in one write"},
         {"1c", "telnet", false, "command round trip, telnet session, each line in one write"},
     };
-    std::unique_ptr<PtyProgram> shell, raw;
+    std::unique_ptr<Terminal> shell, raw;
     const char *running = "";
     for (const Mode &mode : modes) {
         const bool api = std::string(mode.session) == "api";

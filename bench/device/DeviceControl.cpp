@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,22 +38,34 @@ void setDeviceSetting(const std::string &name, const std::string &value) {
     if (code != 0) throw std::runtime_error("the application did not store the setting " + name);
 }
 
-std::unique_ptr<PtyProgram> startShell(const Context &ctx, const std::string &type) {
-    auto shell = std::make_unique<PtyProgram>(std::vector<std::string>{ctx.vela, "-t", type});
+void require(bool ok, const Terminal &terminal, const std::string &what) {
+    if (ok) return;
+    const std::string output = terminal.output();
+    throw std::runtime_error(what + " (last output: \"" +
+                             output.substr(output.size() - std::min<size_t>(output.size(), 400)) +
+                             "\")");
+}
+
+std::unique_ptr<Terminal> startShell(const Context &ctx, const std::string &type) {
+    auto shell = std::make_unique<Terminal>(Terminal::Pty{});
+    shell->start({ctx.vela, "-t", type});
     // With the line end "eol False" the editor ignores a LF, which is what an Enter typed
-    // while the terminal is still canonical becomes.
-    shell->waitNonCanonical();
-    shell->typeShort("\r");
-    shell->waitFor("-> ");
+    // while the terminal is still canonical becomes: wait until the editor has the terminal.
+    const auto deadline = Clock::now() + 10s;
+    for (termios modes{}; ::tcgetattr(shell->fd(), &modes) == 0 && (modes.c_lflag & ICANON);)
+        require(Clock::now() < deadline && shell->readSome(Clock::now() + 1ms), *shell,
+                "the shell did not take the terminal in time");
+    require(shell->type("\r") && shell->waitFor("-> "), *shell, "no prompt");
     return shell;
 }
 
-std::unique_ptr<PtyProgram> startRaw(const Context &ctx, const char *name,
-                                     const std::vector<std::string> &arguments) {
+std::unique_ptr<Terminal> startRaw(const Context &ctx, const char *name,
+                                   const std::vector<std::string> &arguments) {
     std::vector<std::string> argv = {ctx.program(name)};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    auto program = std::make_unique<PtyProgram>(argv);
-    program->waitFor("ready");
+    auto program = std::make_unique<Terminal>(Terminal::Pty{});
+    program->start(argv);
+    require(program->waitFor("ready", 10s), *program, std::string(name) + " did not start");
     return program;
 }
 

@@ -9,9 +9,18 @@
 #include <vector>
 
 #include "Figure.h"
-#include "PtyProgram.h"
+#include "terminal.h"
 
 namespace vela::bench {
+
+using vela::test::Clock;
+using vela::test::Terminal;
+using namespace std::chrono_literals;
+
+// Seconds between two points of the steady clock.
+inline double secondsBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
 
 struct Context {
     std::string results;   // the results file, appended to
@@ -42,10 +51,13 @@ void writeZuzRules();
 void setDeviceSetting(const std::string &name, const std::string &value);
 // Starts the shell with session type type on a fresh pty; returns once its command loop
 // has answered an empty line with the prompt. Throws std::runtime_error.
-std::unique_ptr<PtyProgram> startShell(const Context &ctx, const std::string &type);
+std::unique_ptr<Terminal> startShell(const Context &ctx, const std::string &type);
 // Starts a raw program on a fresh pty; returns once it said "ready".
-std::unique_ptr<PtyProgram> startRaw(const Context &ctx, const char *name,
-                                     const std::vector<std::string> &arguments);
+std::unique_ptr<Terminal> startRaw(const Context &ctx, const char *name,
+                                   const std::vector<std::string> &arguments);
+// Throws std::runtime_error saying what did not happen, with the terminal's last output,
+// unless ok.
+void require(bool ok, const Terminal &terminal, const std::string &what);
 
 // ---- measuring (Measuring.cpp)
 // The median; NaN for none.

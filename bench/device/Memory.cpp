@@ -13,7 +13,7 @@
 namespace vela::bench {
 namespace {
 
-using Programs = std::vector<std::unique_ptr<PtyProgram>>;
+using Programs = std::vector<std::unique_ptr<Terminal>>;
 
 struct Memory {
     double pssKiB = 0;

@@ -17,33 +17,30 @@ constexpr const char *kRawOutputPath = "/tmp/bench-raw-output";
 
 // Lines per second from the first send to the end marker on the terminal, and CPU
 // microseconds per line.
-Measure linesPerSecond(PtyProgram &program, const std::string &path, const LineBatch &batch,
+Measure linesPerSecond(Terminal &program, const std::string &path, const LineBatch &batch,
                        const CpuMeter &meter) {
     program.discardOutput();
     bool sent = false;  // written by the sender, read after it has been joined
     const double cpu0 = meter.seconds(program.pid());
     const auto t0 = Clock::now();
     std::thread sender([&] { sent = sendBatch(path, batch); });
-    size_t shown = 0;
-    try {
-        shown = program.drainUntil(kEndMarker, std::chrono::seconds(120));
-    } catch (...) {
-        sender.join();
-        throw;
-    }
+    const std::optional<size_t> shown = program.drainUntil(kEndMarker, 120s);
     const auto t1 = Clock::now();
     const double cpu1 = meter.seconds(program.pid());
     sender.join();
+    require(shown.has_value(), program, "the lines did not reach the terminal in time");
     if (!sent) throw std::runtime_error("the lines could not all be sent to " + path);
     // Every line reaches the terminal with at least its own bytes.
-    if (shown < batch.bytes())
+    if (*shown < batch.bytes())
         throw std::runtime_error("lines went missing on the way to the terminal via " + path);
     const double lines = static_cast<double>(batch.size());
     return {lines / secondsBetween(t0, t1), (cpu1 - cpu0) / lines * 1e6};
 }
 
-std::string apiListener(const PtyProgram &shell) {
-    return "/tmp/apiasynclisteners/vela" + shell.slaveLeaf();
+// A listener socket of the shell: "/tmp/<dir>/vela" and the number of its terminal.
+std::string listenerOf(const Terminal &shell, const char *dir) {
+    const std::string &tty = shell.slavePath();
+    return "/tmp/" + std::string(dir) + "/vela" + tty.substr(tty.rfind('/') + 1);
 }
 
 // The figure of a side-by-side run of count lines per round.
@@ -100,7 +97,10 @@ void runApplicationOutput(const Context &ctx) {
             if (c.cr != cr) continue;
             SideBySide r = alternate(
                 ctx.rounds, true,
-                [&] { return linesPerSecond(*shell, apiListener(*shell), c.lines, meter); },
+                [&] {
+                    return linesPerSecond(*shell, listenerOf(*shell, "apiasynclisteners"), c.lines,
+                                          meter);
+                },
                 [&] { return linesPerSecond(*raw, kRawOutputPath, c.lines, meter); });
             ctx.record(linesFigure(c.id, c.what, count, ctx, r, meter));
         }
@@ -114,7 +114,9 @@ void runApplicationOutput(const Context &ctx) {
     const CpuMeter meter({"syslogd"});
     SideBySide r = alternate(
         ctx.rounds, true,
-        [&] { return linesPerSecond(*shell, apiListener(*shell), lines50, meter); },
+        [&] {
+            return linesPerSecond(*shell, listenerOf(*shell, "apiasynclisteners"), lines50, meter);
+        },
         [&] { return linesPerSecond(*raw, kRawOutputPath, lines50, meter); });
     ctx.record(linesFigure("2e", "application output, 50-byte lines, api session, each line logged",
                            count, ctx, r, meter,
@@ -127,18 +129,15 @@ void runLiveLog(const Context &ctx) {
     auto shell = startShell(ctx, "telnet");
     // Ten show filters, of which only the last one occurs in the lines, and ten cull filters
     // that never occur: every line passes, after the most filter work there can be.
-    shell->typeShort("show add sip: h323: video: audio: camera: network: dhcp: ntp: web: zuz:\r");
-    shell->typeShort("\r");
-    shell->waitFor("-> ");
-    shell->typeShort(
-        "cull add keepalive heartbeat debug-noise poll: stats: snmp: upnp: mdns: lldp: "
-        "watchdog\r");
-    shell->typeShort("\r");
-    shell->waitFor("-> ");
+    for (const char *filters :
+         {"show add sip: h323: video: audio: camera: network: dhcp: ntp: web: zuz:\r\r",
+          "cull add keepalive heartbeat debug-noise poll: stats: snmp: upnp: mdns: lldp: "
+          "watchdog\r\r"})
+        require(shell->type(filters) && shell->waitFor("-> "), *shell, "no prompt");
     // The layout syslogd sends: date field, time field, level word, message.
     const LineBatch lines =
         makeLines(count, 100, "2026-12-05 19:53:21 info zuz: call status", kEndMarker);
-    const std::string logListener = "/tmp/sysloglisteners/vela" + shell->slaveLeaf();
+    const std::string logListener = listenerOf(*shell, "sysloglisteners");
     auto raw = startRaw(ctx, "raw_forwarder", {kRawLogPath});
     const CpuMeter meter;
     SideBySide r = alternate(

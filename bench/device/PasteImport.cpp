@@ -49,16 +49,15 @@ Measure rate(size_t bytes, double seconds, double cpuSeconds) {
     return {mb / seconds, cpuSeconds / mb * 1e3};
 }
 
-Measure shellPaste(PtyProgram &shell, const std::string &paste, const CpuMeter &meter) {
+Measure shellPaste(Terminal &shell, const std::string &paste, const CpuMeter &meter) {
     shell.discardOutput();
-    shell.typeShort("importdirectory\r");
-    shell.waitFor("import started");
+    require(shell.type("importdirectory\r") && shell.waitFor("import started"), shell,
+            "no import started");
     const double cpu0 = meter.seconds(shell.pid());
     const auto t0 = Clock::now();
-    shell.type(paste, std::chrono::seconds(300));
-    shell.typeShort("importcomplete\r");
-    shell.waitFor("imported ", std::chrono::seconds(60));
-    shell.waitFor(" bytes");
+    require(shell.type(paste, 300s) && shell.type("importcomplete\r") &&
+                shell.waitFor("imported ", 60s) && shell.waitFor(" bytes"),
+            shell, "the import did not complete");
     const auto t1 = Clock::now();
     const double cpu1 = meter.seconds(shell.pid());
     if (importedBytes(shell.output()) != static_cast<long>(paste.size()))
@@ -74,9 +73,9 @@ Measure rawPaste(const Context &ctx, const std::string &paste, const std::string
     auto raw = startRaw(ctx, "raw_paste", arguments);
     const double cpu0 = meter.seconds(raw->pid());
     const auto t0 = Clock::now();
-    raw->type(paste, std::chrono::seconds(300));
-    raw->typeShort("importcomplete\r");
-    raw->waitFor("raw import done", std::chrono::seconds(60));
+    require(raw->type(paste, 300s) && raw->type("importcomplete\r") &&
+                raw->waitFor("raw import done", 60s),
+            *raw, "the raw import did not complete");
     const auto t1 = Clock::now();
     return rate(paste.size(), secondsBetween(t0, t1), meter.seconds(raw->pid()) - cpu0);
 }

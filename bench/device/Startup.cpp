@@ -19,12 +19,15 @@ struct StartTimes {
 
 StartTimes timeStart(const std::vector<std::string> &argv, const CpuMeter &meter) {
     const double daemons0 = meter.daemonSeconds();
-    PtyProgram program(argv, "\r");
+    Terminal program(Terminal::Pty{});
+    program.type("\r");  // kept for the program by the pty
+    const auto started = Clock::now();
+    program.start(argv);
     Clock::time_point registered{}, prompt{};
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    const auto deadline = Clock::now() + 10s;
     while (registered == Clock::time_point{} || prompt == Clock::time_point{}) {
-        if (!program.readMore(deadline) || Clock::now() >= deadline)
-            throw std::runtime_error("a start-up did not reach its prompt: " + program.output());
+        require(program.readSome(deadline) && Clock::now() < deadline, program,
+                "a start-up did not reach its prompt");
         const auto now = Clock::now();
         if (registered == Clock::time_point{} &&
             program.output().find(kRegisteredNotice) != std::string::npos)
@@ -34,8 +37,8 @@ StartTimes timeStart(const std::vector<std::string> &argv, const CpuMeter &meter
     }
     const double daemons = meter.daemonSeconds() - daemons0;
     program.kill();
-    return {secondsBetween(program.started(), registered),
-            secondsBetween(program.started(), prompt), program.reapedCpuSeconds() + daemons};
+    return {secondsBetween(started, registered), secondsBetween(started, prompt),
+            program.reapedCpuSeconds() + daemons};
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ TEST(EditorLimits, WaitsInsideASequence) {
     const auto limit = 2 * kMinute;
     PtySession s({.idle = 2, .piped_keys = true});
     s.type("a\x1b");
-    EXPECT_EQ(s.echo_bytes(1), "a");
+    EXPECT_EQ(s.echo_until("a"), "a");
     Clock::time_point typed;
     for (const char *rest : {"[", "1", "~b\x1b"}) {  // longer than the limit in all
         std::this_thread::sleep_for(limit * 7 / 20);

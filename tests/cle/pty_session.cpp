@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -111,43 +110,28 @@ void check(bool ok, const char *what) {
     if (!ok) throw std::runtime_error(what);
 }
 
-// Calls step until it returns true; throws after ten seconds.
-template <class Step>
-void patiently(const char *what, Step step) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!step())
-        check(std::chrono::steady_clock::now() < deadline, what);
-}
+constexpr auto kPatience = std::chrono::seconds(10);
 
 }  // namespace
 
-PtySession::PtySession(const PtyOptions &o) {
-    struct winsize ws = {24, o.cols, 0, 0};
-    check(openpty(&master_, &slave_, nullptr, nullptr, &ws) == 0, "pty");
-    check(tcgetattr(slave_, &initial_) == 0, "slave modes");
-    if (o.raw_output) initial_.c_oflag &= ~OPOST;
-    check(tcsetattr(slave_, TCSANOW, &initial_) == 0, "slave modes");
-    int reports[2], keys[2] = {-1, -1};
-    const bool piped = o.piped_keys || o.input != nullptr;
-    check(pipe(reports) == 0 && (!piped || pipe(keys) == 0), "pipe");
+PtySession::PtySession(const PtyOptions &o)
+    : pty_(vela::test::Terminal::Pty{.columns = o.cols, .rawOutput = o.raw_output}), reports_([&] {
+          check(pipe(report_pipe_) == 0, "pipe");
+          return vela::UniqueFd(report_pipe_[0]);
+      }()) {
+    check(tcgetattr(pty_.fd(), &initial_) == 0, "terminal modes");
+    int keys[2] = {-1, -1};
+    check(!(o.piped_keys || o.input != nullptr) || pipe(keys) == 0, "pipe");
     std::fflush(nullptr);  // or the child would write out the test's buffered output too
-    child_ = fork();
-    check(child_ >= 0, "fork");
-    if (child_ == 0) {
-        setsid();
-        ioctl(slave_, TIOCSCTTY, 0);  // its own terminal: hang-ups and window sizes reach it
-        dup2(slave_, 0);
-        dup2(slave_, 1);
+    pty_.start([&] {
         for (int fd = 3; fd < 256; ++fd)  // the masters and pipe ends of every session
-            if (fd != reports[1] && fd != keys[0]) close(fd);
-        run_editor(o, reports[1], keys[0]);
-    }
-    reports_fd_ = reports[0];
-    close(reports[1]);
+            if (fd != report_pipe_[1] && fd != keys[0]) close(fd);
+        run_editor(o, report_pipe_[1], keys[0]);
+    });
+    close(report_pipe_[1]);
     keys_ = keys[1];
     if (keys[0] >= 0) close(keys[0]);
-    for (int fd : {master_, keys_})
-        if (fd >= 0) fcntl(fd, F_SETFL, O_NONBLOCK);
+    if (keys_ >= 0) fcntl(keys_, F_SETFL, O_NONBLOCK);
     if (o.input != nullptr) {
         type(o.input);
         close(std::exchange(keys_, -1));
@@ -157,50 +141,30 @@ PtySession::PtySession(const PtyOptions &o) {
 }
 
 PtySession::~PtySession() {
-    if (child_ > 0) {
-        kill(child_, SIGKILL);
-        waitpid(child_, nullptr, 0);
-    }
-    for (int fd : {master_, slave_, reports_fd_, keys_})
-        if (fd >= 0) close(fd);
-}
-
-void PtySession::pump(int timeout_ms) {
-    struct pollfd p[2] = {{master_, POLLIN, 0}, {reports_fd_, POLLIN, 0}};
-    if (poll(p, 2, timeout_ms) <= 0) return;
-    char buf[65536];
-    if (master_ >= 0 && (p[0].revents & POLLIN) != 0) {
-        const ssize_t n = read(master_, buf, sizeof buf);
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buf[i] == '\0') mark_at_.push_back(echo_.size());
-            if (buf[i] != '\0') echo_ += buf[i];
-        }
-    }
-    if ((p[1].revents & (POLLIN | POLLHUP)) != 0) {
-        const ssize_t n = read(reports_fd_, buf, sizeof buf);
-        if (n > 0) reports_.append(buf, static_cast<size_t>(n));
-        child_gone_ = n <= 0;
-    }
+    if (keys_ >= 0) close(keys_);
 }
 
 void PtySession::type(std::string_view bytes) {
-    patiently("typing stalled", [&] {
-        const ssize_t n = write(keys_ >= 0 ? keys_ : master_, bytes.data(), bytes.size());
+    if (keys_ < 0) return check(pty_.type(bytes, kPatience), "typing stalled");
+    const auto deadline = vela::test::Clock::now() + kPatience;
+    while (!bytes.empty()) {
+        const ssize_t n = write(keys_, bytes.data(), bytes.size());
         if (n > 0) bytes.remove_prefix(static_cast<size_t>(n));
-        return bytes.empty() || (pump(5), false);
-    });
+        check(vela::test::Clock::now() < deadline, "typing stalled");
+        pty_.readSome(vela::test::Clock::now() + std::chrono::milliseconds(5));
+    }
 }
 
 Report PtySession::report() {
-    size_t eol;
-    patiently("no report from the child", [&] {
-        if ((eol = reports_.find('\n', report_pos_)) != std::string::npos) return true;
-        check(!child_gone_, "the child is gone");
-        return pump(50), false;
-    });
+    std::optional<std::string> text;
+    const auto deadline = vela::test::Clock::now() + kPatience;
+    while (!(text = reports_.readUntil("\n", std::chrono::milliseconds(20)))) {
+        check(!reports_.waitEnd(std::chrono::milliseconds(0)), "the child is gone");
+        check(vela::test::Clock::now() < deadline, "no report from the child");
+        pty_.readSome(vela::test::Clock::now());  // the child may wait for room for its echo
+    }
     Report r;
-    r.text = reports_.substr(report_pos_, eol - report_pos_);
-    report_pos_ = eol + 1;
+    r.text = text->substr(0, text->size() - 1);
     std::istringstream in(r.text);
     in >> r.tag >> r.rc >> r.marks >> r.typing >> r.session >> r.import >> r.canon >> r.errs;
     if (r.typing == "-") r.typing.clear();
@@ -209,26 +173,23 @@ Report PtySession::report() {
     return r;
 }
 
-std::string PtySession::echo_through(int marks) {
-    patiently("echo incomplete",
-              [&] { return static_cast<int>(mark_at_.size()) >= marks || (pump(50), false); });
-    taken_ = std::max(taken_, marks);
-    const size_t end = marks > 0 ? std::max(mark_at_[marks - 1], echo_pos_) : echo_pos_;
-    std::string out = echo_.substr(echo_pos_, end - echo_pos_);
-    echo_pos_ = end;
-    return out;
+std::string PtySession::echo_until(std::string_view text) {
+    std::optional<std::string> echo = pty_.readUntil(text, kPatience);
+    check(echo.has_value(), "echo incomplete");
+    std::erase(*echo, '\0');
+    return *echo;
 }
 
-std::string PtySession::echo_bytes(size_t n) {
-    patiently("echo incomplete",
-              [&] { return echo_.size() - echo_pos_ >= n || (pump(50), false); });
-    echo_pos_ += n;
-    return echo_.substr(echo_pos_ - n, n);
+std::string PtySession::echo_through(int marks) {
+    std::string echo;
+    for (; taken_ < marks; ++taken_)
+        echo += echo_until(std::string_view("", 1));
+    return echo;
 }
 
 termios PtySession::slave_modes() const {
     termios t{};
-    tcgetattr(slave_, &t);
+    tcgetattr(pty_.fd(), &t);  // on a pty's master, the modes are those of the slave
     return t;
 }
 

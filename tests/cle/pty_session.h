@@ -10,8 +10,10 @@
 
 #include <string>
 #include <string_view>
+
 #include <utility>
 #include <vector>
+#include "terminal.h"
 
 namespace cle_test {
 
@@ -59,37 +61,32 @@ class PtySession {
     PtySession(const PtySession &) = delete;
     PtySession &operator=(const PtySession &) = delete;
 
-    // Writes bytes on the master (or the keys' pipe), reading the echo meanwhile.
+    // Writes bytes on the terminal (or the keys' pipe), reading the echo meanwhile.
     void type(std::string_view bytes);
     // Waits for the next report.
     Report report();
     // The echo not yet taken up to the marks-th NUL in all (waiting for it), without NULs.
     std::string echo_through(int marks);
-    // The next n bytes of echo (waiting for them).
-    std::string echo_bytes(size_t n);
+    // The echo not yet taken through text (waiting for it), without NULs.
+    std::string echo_until(std::string_view text);
     // Types a key and returns its echo, up to the release of the lock that ends it.
     std::string key(std::string_view bytes) {
         type(bytes);
         return echo_through(taken_ + 1);
     }
-    // Closes the master: the child's terminal hangs up.
-    void hang_up() { close(std::exchange(master_, -1)); }
-    int master() const { return master_; }
+    // Closes the terminal: the child's terminal hangs up.
+    void hang_up() { pty_.hangUp(); }
+    int master() const { return pty_.fd(); }
     termios slave_modes() const;
     termios initial_modes() const { return initial_; }
 
   private:
-    // Reads what came within one poll.
-    void pump(int timeout_ms);
-    int master_ = -1, slave_ = -1, reports_fd_ = -1;
-    int keys_ = -1;  // write end of the keys' pipe, or -1
-    pid_t child_ = -1;
-    std::string echo_, reports_;            // all received, the echo without its NULs
-    std::vector<size_t> mark_at_;           // where in echo_ each NUL came
-    size_t echo_pos_ = 0, report_pos_ = 0;  // first byte not yet taken
-    int taken_ = 0;                         // NULs taken
-    bool child_gone_ = false;               // the report pipe is at its end
-    struct termios initial_ {};
+    vela::test::Terminal pty_;  // the child's terminal
+    int report_pipe_[2] = {-1, -1};
+    vela::test::Terminal reports_;  // the child's reports, one line each
+    int keys_ = -1;                 // write end of the keys' pipe, or -1
+    int taken_ = 0;                 // NULs taken
+    termios initial_{};
 };
 
 // A returned line, with the lock bookkeeping.

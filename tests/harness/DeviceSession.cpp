@@ -48,16 +48,6 @@ std::string makeStateDir() {
     return pattern;
 }
 
-// A new pty pair, 24 rows high; its master.
-vela::UniqueFd openPty(unsigned short columns) {
-    vela::UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    const winsize size{24, columns, 0, 0};
-    if (!master || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0 ||
-        ::ioctl(master.get(), TIOCSWINSZ, &size) != 0)
-        throw std::system_error(errno, std::generic_category(), "pty");
-    return master;
-}
-
 std::vector<std::string> launcherArguments(const DeviceOptions &o, const std::string &stateDir) {
     std::vector<std::string> args = {VELA_HARNESS_DEVICE_LAUNCHER, "--state", stateDir};
     if (!o.velaBinary.empty())
@@ -82,7 +72,9 @@ bool eventually(const std::function<bool()> &condition, std::chrono::millisecond
 }
 
 DeviceSession::DeviceSession(DeviceOptions options)
-    : Terminal(openPty(options.columns)), options_(std::move(options)), stateDir_(makeStateDir()) {
+    : Terminal(Pty{.columns = options.columns}),
+      options_(std::move(options)),
+      stateDir_(makeStateDir()) {
     try {
         start();
     } catch (...) {
@@ -97,18 +89,15 @@ DeviceSession::~DeviceSession() {
 
 void DeviceSession::start() {
     if (!options_.zuzRules.empty()) setZuzRules(options_.zuzRules);
-    char slave[64];
-    if (::ptsname_r(stream(), slave, sizeof slave) != 0)
-        throw std::system_error(errno, std::generic_category(), "ptsname");
-    launcher_ = spawnOnTerminal(launcherArguments(options_, stateDir_), slave);
+    Terminal::start(launcherArguments(options_, stateDir_));
+    keepReading();
     eventually(
         [&] {
             initPid_ = std::atoi(stateFile(sp::kDevicePidFile).c_str());
-            return initPid_ > 0 || (exitStatus_ = waitChild(launcher_, 0ms));
+            return initPid_ > 0 || (exitStatus_ = Terminal::waitExit(0ms));
         },
         kStartTimeout);
     if (initPid_ <= 0) {
-        if (exitStatus_) launcher_ = 0;
         waitEnd(1s);
         throw std::runtime_error("the device did not start (status " +
                                  std::to_string(exitStatus_.value_or(-1)) + "): " + output());
@@ -117,13 +106,12 @@ void DeviceSession::start() {
 }
 
 std::optional<int> DeviceSession::waitExit(std::chrono::milliseconds timeout) {
-    if (launcher_ != 0) {
-        exitStatus_ = waitChild(launcher_, scaled(timeout));
+    if (!exitStatus_) {
+        exitStatus_ = Terminal::waitExit(timeout);
         if (!exitStatus_) {
             tearDown();
             return std::nullopt;
         }
-        launcher_ = 0;
         // Whatever the command wrote last is still on its way through the pty.
         waitEnd(1s);
     }
@@ -217,13 +205,7 @@ void DeviceSession::tearDown() {
     // The init's death ends every process of the device; the launcher reaps it and
     // exits, so not even a zombie is left.
     if (initHandle_) ::syscall(SYS_pidfd_send_signal, initHandle_.get(), SIGKILL, nullptr, 0);
-    if (launcher_ != 0) {
-        if (!initHandle_ || !waitChild(launcher_, kTeardownTimeout)) {
-            ::kill(-launcher_, SIGKILL);
-            waitChild(launcher_, kTeardownTimeout);
-        }
-        launcher_ = 0;
-    }
+    if (pid() > 0 && (!initHandle_ || !Terminal::waitExit(kTeardownTimeout))) kill();
     if (initHandle_) {
         pollfd fd{initHandle_.get(), POLLIN, 0};
         ::poll(&fd, 1, static_cast<int>(std::chrono::milliseconds(kTeardownTimeout).count()));

@@ -43,14 +43,12 @@
 #include <utility>
 #include <vector>
 
-#include "Subprocess.h"
-#include "Terminal.h"
 #include "hex_encoded.h"  // hexEncoded, for the tests that check secrets on the link
+#include "subprocess.h"
+#include "terminal.h"
 #include "unique_fd.h"
 
 namespace vela::test {
-
-using namespace std::chrono_literals;
 
 inline constexpr std::chrono::milliseconds kDefaultTimeout = 5s;
 inline constexpr const char *kDeviceVela = "/opt/halvern/bin/vela";
@@ -84,7 +82,8 @@ class DeviceSession : public Terminal {
     explicit DeviceSession(DeviceOptions options = {});
     ~DeviceSession();
 
-    // The terminal (Terminal): type, output, readUntil, waitFor, hangUp.
+    // The terminal (Terminal), read all the time: type, output, readUntil, waitFor,
+    // hangUp.
 
     // --- the device's life
     // The launcher's exit status (the command's, or 128 + signal); nullopt when it did
@@ -127,7 +126,6 @@ class DeviceSession : public Terminal {
 
     DeviceOptions options_;
     std::string stateDir_;
-    pid_t launcher_ = 0;  // 0 once reaped
     pid_t initPid_ = 0;
     vela::UniqueFd initHandle_;  // pidfd of the init, to wait for the device's end
     std::optional<int> exitStatus_;

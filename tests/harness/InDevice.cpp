@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <string>
 
-#include "Subprocess.h"
+#include "subprocess.h"
 
 namespace vela::test {
 

@@ -1,4 +1,4 @@
-#include "Subprocess.h"
+#include "subprocess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,9 +21,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Starts argv with output (and, without a terminal, /dev/null as its input), or as
-// the leader of a new session on terminal. Only system calls after the fork.
-pid_t spawn(const std::vector<std::string> &args, int output, const char *terminal) {
+// Starts argv with /dev/null as its input and output as its output and error.
+pid_t spawn(const std::vector<std::string> &args, int output) {
     std::vector<char *> argv;
     for (const auto &arg : args)
         argv.push_back(const_cast<char *>(arg.c_str()));
@@ -31,18 +30,10 @@ pid_t spawn(const std::vector<std::string> &args, int output, const char *termin
     pid_t pid = ::fork();
     if (pid < 0) throw std::system_error(errno, std::generic_category(), "fork");
     if (pid > 0) return pid;
-    int input = ::open(terminal != nullptr ? terminal : "/dev/null", O_RDWR);
-    if (terminal != nullptr && (::setsid() < 0 || ::ioctl(input, TIOCSCTTY, 0) != 0)) ::_exit(126);
-    ::dup2(input, 0);
-    ::dup2(terminal != nullptr ? input : output, 1);
-    ::dup2(terminal != nullptr ? input : output, 2);
-    // Nothing of the test's descriptors and signal mask.
-    ::syscall(SYS_close_range, 3U, ~0U, 0U);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
+    ::dup2(::open("/dev/null", O_RDWR), 0);
+    ::dup2(output, 1);
+    ::dup2(output, 2);
+    execChild(argv.data());
 }
 
 }  // namespace
@@ -51,7 +42,7 @@ RunResult runProcess(const std::vector<std::string> &args, std::chrono::millisec
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category());
     vela::UniqueFd reading(pipe[0]);
-    const pid_t pid = spawn(args, pipe[1], nullptr);
+    const pid_t pid = spawn(args, pipe[1]);
     ::close(pipe[1]);
     RunResult result;
     const auto deadline = Clock::now() + timeout;
@@ -83,8 +74,13 @@ RunResult runProcess(const std::vector<std::string> &args, std::chrono::millisec
     return result;
 }
 
-pid_t spawnOnTerminal(const std::vector<std::string> &args, const std::string &slavePath) {
-    return spawn(args, -1, slavePath.c_str());
+void execChild(char *const argv[]) {
+    ::syscall(SYS_close_range, 3U, ~0U, 0U);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execv(argv[0], argv);
+    ::_exit(127);
 }
 
 std::optional<int> waitChild(pid_t pid, std::chrono::milliseconds timeout) {

@@ -1,7 +1,8 @@
-// Child processes of a test: started with only async-signal-safe calls after fork,
-// since the test process runs several threads. Every function may be used from any thread.
-#ifndef VELA_HARNESS_SUBPROCESS_H
-#define VELA_HARNESS_SUBPROCESS_H
+// Child processes of a test or benchmark: started with only async-signal-safe calls after
+// fork, since the process may run several threads. Every function may be used from any
+// thread.
+#ifndef VELA_TEST_SUBPROCESS_H
+#define VELA_TEST_SUBPROCESS_H
 
 #include <sys/types.h>
 
@@ -21,10 +22,10 @@ struct RunResult {
 // output; ends it after timeout (SIGTERM, then SIGKILL a second later).
 RunResult runProcess(const std::vector<std::string> &argv, std::chrono::milliseconds timeout);
 
-// Starts argv (argv[0] a path) as the leader of a new session whose controlling
-// terminal is the pty slave at slavePath, on its standard input, output and error.
-// Returns the child's pid (also its process group). Throws std::system_error.
-pid_t spawnOnTerminal(const std::vector<std::string> &argv, const std::string &slavePath);
+// In a child just forked: executes argv (null-terminated, argv[0] a path) with none of
+// the parent's descriptors from 3 on and an empty signal mask; exit code 127 when it
+// cannot.
+[[noreturn]] void execChild(char *const argv[]);
 
 // Waits up to timeout for child pid to end: its exit code, or 128 plus the signal
 // that ended it, as the shell reports it; nullopt while it still runs.

@@ -115,6 +115,7 @@ int main(int argc, char **argv) {
         const int port = i < kTelnetSessions ? 23 : 24;
         auto &w =
             *workers.emplace_back(new Worker{i, port == 24, Terminal(device.connectTcp(port))});
+        w.client.keepReading();
         if (!check(eventually([&] { return loopsReady(device) > i; }, 10s),
                    w.name + " did not start: " + w.client.output()))
             return 1;
