@@ -79,7 +79,6 @@ bool sendDatagram(const vela::UniqueFd &socket, const std::string &datagram);
 // prompt did not come.
 bool converse(DeviceSession &device,
               const std::vector<std::pair<std::string, std::string>> &promptsAndReplies);
-size_t count(const std::string &text, const std::string &part);
 // A message of the shell on the terminal: its CR LF with the terminal's CR added.
 inline std::string shown(const std::string &message) {
     return message + "\r\r\n";
@@ -94,10 +93,9 @@ inline long long msSince(std::chrono::steady_clock::time_point start) {
 class ShellSession : public DeviceSession {
   public:
     enum Start {
-        kQuiet,   // a telnet session without syslogd (no live log), its screen read past
-                  // the banner once its command loop reads
-        kReady,   // any session, once its command loop reads
-        kAtOnce,  // return at once (e.g. the session asks for a password first)
+        kQuiet,  // a telnet session without syslogd (no live log), its screen read past
+                 // the banner once its command loop reads
+        kReady,  // any session, once its command loop reads
     };
     // The product shell in a telnet session unless options say otherwise.
     explicit ShellSession(DeviceOptions options = {}, Start start = kQuiet);
@@ -113,16 +111,11 @@ class ShellSession : public DeviceSession {
     void forward(const std::string &line, const std::string &zuzLine);
     // zuz's lines since the previous call (or since the command loop started).
     Lines newZuzLines();
-    // Sends one datagram to /dev/log ("<13>probe: text").
-    void log(const std::string &datagram);
-    // Waits until the shell has taken every queued line from its log listener socket.
-    bool logQueueEmpty();
     // Ends the session with Ctrl-D; expects a clean end.
     void end();
 
   private:
     size_t zuzSeen_ = 0;
-    vela::UniqueFd devLog_;
 };
 
 }  // namespace vela::test

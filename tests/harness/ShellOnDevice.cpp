@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <sstream>
 
 namespace vela::test {
 
@@ -113,13 +112,6 @@ bool converse(DeviceSession &device,
     return true;
 }
 
-size_t count(const std::string &text, const std::string &part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 ShellSession::ShellSession(DeviceOptions options, Start start)
     : DeviceSession([&] {
           if (options.velaBinary.empty()) options.velaBinary = VELA_BINARY;
@@ -127,7 +119,6 @@ ShellSession::ShellSession(DeviceOptions options, Start start)
           if (start == kQuiet) options.launcherArguments.push_back("--no-syslogd");
           return std::move(options);
       }()) {
-    if (start == kAtOnce) return;
     EXPECT_TRUE(waitForLoop(*this)) << output();
     if (start == kReady) return;
     // The banner came before the loop's line, but the terminal's reader may not have it
@@ -171,22 +162,6 @@ Lines ShellSession::newZuzLines() {
     Lines fresh(all.begin() + static_cast<long>(std::min(zuzSeen_, all.size())), all.end());
     zuzSeen_ = all.size();
     return fresh;
-}
-
-void ShellSession::log(const std::string &datagram) {
-    if (!devLog_) devLog_ = connectDatagram("/dev/log");
-    EXPECT_TRUE(sendDatagram(devLog_, datagram)) << datagram;
-}
-
-bool ShellSession::logQueueEmpty() {
-    // ss shows the receive queue of the shell's listener socket.
-    return eventually([&] {
-        auto result = runInDevice({"ss", "-xanH", "src", "/tmp/sysloglisteners/*"});
-        std::istringstream in(result.out);
-        std::string netid, state;
-        int queued = -1;
-        return result.status == 0 && in >> netid >> state >> queued && queued == 0;
-    });
 }
 
 void ShellSession::end() {

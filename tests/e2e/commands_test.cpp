@@ -1,6 +1,7 @@
-// The system commands end to end: the boot environment tools and crash reporting in
-// the product and in a BetaRC build, and which of their tools the environment may
-// redirect. Their argument checks are unit-tested (tests/shell/commands_test.cpp).
+// Local commands end to end: the sticky modes and their end in a real session; the boot
+// environment tools and crash reporting in the product and in a BetaRC build, and which
+// of their tools the environment may redirect. What each command prints and sends, and
+// its argument checks, are unit-tested (tests/shell/commands_test.cpp).
 #include <gtest/gtest.h>
 
 #include "ShellOnDevice.h"
@@ -105,4 +106,38 @@ TEST(CommandsSystem, BetaRcBuildCrashReportingAndToolsFromTheEnvironment) {
               0);
     EXPECT_EQ(shell.run("crashreport enable", "\n"), shown("crashreport command returned error"));
     shell.end();
+}
+
+// The sticky modes frame what they forward, secrets too; "exit" leaves the customer API
+// mode of a telnet session, "quit" in another mode ends the session. Links planted where
+// the shell creates its listener sockets are replaced, never followed.
+TEST(CommandsModes, StickyModesAndTheirEnd) {
+    DeviceOptions options = keptUp(shellWith({"-t", "telnet"}));
+    options.command[2] =
+        "cd /tmp && for t in api log; do echo keep > $t; chmod 600 $t; done; "
+        "for n in $(seq 0 99); do ln -s /tmp/api apiasynclisteners/vela$n; "
+        "ln -s /tmp/log sysloglisteners/vela$n; done; " +
+        options.command[2];
+    ShellSession shell(options, ShellSession::kReady);
+    const std::string leaf = "vela" + ttyOf(shell).substr(9);
+    EXPECT_TRUE(eventually([&] {
+        return shell
+                   .runInDevice({"sh", "-c",
+                                 "cd /tmp && stat -c '%F %a' apiasynclisteners/" + leaf +
+                                     " sysloglisteners/" + leaf + " api log && cat api log"})
+                   .out ==
+               "socket 666\nsocket 666\nregular file 600\nregular file 600\nkeep\nkeep\n";
+    }));
+    shell.type("apicmds\r");
+    EXPECT_TRUE(shell.waitFor("Entering sticky customer api commands *ONLY* mode..."));
+    shell.forward("setpassword admin x Secret4 Secret5",
+                  "E: setpassword admin x " + hexEncoded("Secret4") + " " + hexEncoded("Secret5"));
+    shell.type("exit\r");
+    EXPECT_TRUE(shell.waitFor("Exiting customer api *ONLY* mode\r\n"));
+    shell.type("devcmds\r");
+    EXPECT_TRUE(shell.waitFor("Entering sticky internal commands *ONLY* mode..."));
+    shell.forward("status", "D: status");
+    shell.type("quit\r");
+    EXPECT_EQ(endStatus(shell), 0);
+    EXPECT_EQ(zuzFrom(shell, "D: status"), (Lines{"D: status", kClear23, "U"}));
 }
