@@ -89,8 +89,6 @@ class DeviceSession : public Terminal {
     // The launcher's exit status (the command's, or 128 + signal); nullopt when it did
     // not end within timeout, after which the device has been killed.
     std::optional<int> waitExit(std::chrono::milliseconds timeout = kDefaultTimeout);
-    // Host pid of the device's init (pid 1 inside).
-    pid_t initPid() const { return initPid_; }
 
     // --- the state directory, read afresh on each call
     // Every line zuz received, in order, as the line reader cleaned it.
