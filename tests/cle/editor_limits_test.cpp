@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "pty_session.h"
 
@@ -28,9 +29,7 @@ TEST(EditorLimits, IdleLimitEndsTheCallAMinuteAfterTheLastByteAndNoLimitWaitsFor
     const size_t taken = r.line.size();
     expect_line(r, -1, std::string(taken, 'a'));
     EXPECT_GE(Clock::now() - typed.at(taken), kMinute);  // each byte restarted the limit
-    EXPECT_EQ(r.session, -1);
-    EXPECT_EQ(r.import, 0);
-    EXPECT_EQ(r.canon, 0);  // only Ctrl-D restores the modes
+    EXPECT_EQ(std::tuple(r.session, r.import, r.canon), std::tuple(-1, 0, 0));  // modes kept
     unlimited.type("x\r");
     expect_line(unlimited.report(), 0, "x");
 }
@@ -44,20 +43,18 @@ TEST(EditorLimits, ImportExpiryTheRestOfTheIdleLimitAndTheAbandonedLine) {
     const auto t1 = Clock::now();
     EXPECT_GE(t1 - t0, kMinute);
     expect_line(first, -1, "a");
-    EXPECT_EQ(first.import, -1);
-    EXPECT_EQ(first.session, 0);
-    EXPECT_EQ(first.typing, "1");
+    EXPECT_EQ(std::tuple(first.import, first.session, first.typing), std::tuple(-1, 0, "1"));
     const Report second = s.report();  // what is left of the idle limit
     EXPECT_GE(Clock::now() - t0, 2 * kMinute);
     EXPECT_LT(Clock::now() - t1, kMinute * 19 / 10);  // one minute, not two
     expect_line(second, -1, "");
-    EXPECT_EQ(second.import, 0);  // cleared when the next wait began
-    EXPECT_EQ(second.session, -1);
+    // The import's flag cleared when the next wait began.
+    EXPECT_EQ(std::tuple(second.import, second.session), std::tuple(0, -1));
     s.type("b\r");
     const Report third = s.report();
     expect_line(third, 0, "b");
-    EXPECT_EQ(third.session, -1);  // for good
-    EXPECT_EQ(third.typing, "0");  // the line abandoned with text in it was reported
+    // The idle flag set for good; the line abandoned with text in it was reported.
+    EXPECT_EQ(std::tuple(third.session, third.typing), std::tuple(-1, "0"));
 }
 
 // The lock stays held while a sequence is awaited, the echo so far shown; each of its
@@ -78,8 +75,7 @@ TEST(EditorLimits, WaitsInsideASequence) {
     s.type("c\r");
     const Report r = s.report();
     expect_line(r, 0, "bca");
-    EXPECT_EQ(r.marks, 2);
-    EXPECT_EQ(r.session, -1);  // set for good, though the call went on
+    EXPECT_EQ(std::tuple(r.marks, r.session), std::tuple(2, -1));  // set, though the call went on
 }
 
 }  // namespace

@@ -76,18 +76,13 @@ struct Screen {
 
 // The screen shows all (prompt + text) and nothing else, and the cursor stands at pos.
 testing::AssertionResult shows(const Screen &screen, const std::string &all, size_t pos) {
-    const size_t cols = static_cast<size_t>(screen.cols);
-    bool same = screen.errors.empty() && !screen.pending &&
-                screen.row == static_cast<int>(pos / cols) &&
-                screen.col == static_cast<int>(pos % cols);
-    std::string rows;
-    for (size_t r = 0; r < screen.cells.size() || r * cols < all.size(); ++r) {
-        std::string want = r * cols < all.size() ? all.substr(r * cols, cols) : "";
-        want.resize(cols, ' ');
-        same = same && r < screen.cells.size() && screen.cells[r] == want;
-        rows += "|" + (r < screen.cells.size() ? screen.cells[r] : "") + "|\n";
-    }
-    if (same) return testing::AssertionSuccess();
+    std::string shown, rows;  // the screen's rows one after the other, and as a picture
+    for (const std::string &row : screen.cells)
+        shown += row, rows += "|" + row + "|\n";
+    const size_t at = static_cast<size_t>(screen.row * screen.cols + screen.col);
+    if (screen.errors.empty() && !screen.pending && at == pos && shown.size() >= all.size() &&
+        shown == all + std::string(shown.size() - all.size(), ' '))
+        return testing::AssertionSuccess();
     return testing::AssertionFailure() << rows << "cursor " << screen.row << "," << screen.col
                                        << (screen.pending ? " pending " : " ") << screen.errors;
 }

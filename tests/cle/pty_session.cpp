@@ -74,14 +74,13 @@ void typing_cb(int state) {
     for (const auto &h : o.history)
         cle_history_add(h.c_str());
     cle_set_import_state(o.import ? 1 : 0);
-    if (o.bg_printer) {
+    if (o.bg_printer)
         std::thread([] {
             for (;; usleep(1000)) {
                 std::lock_guard<std::mutex> hold(out_mutex);
                 (void)!write(1, "<bg>", 4);
             }
         }).detach();
-    }
     // Exactly max_len bytes, so that the sanitizers see any write past the room.
     std::vector<char> buffer(static_cast<size_t>(o.max_len), 'Z');
     for (int n = 0; n < o.calls; ++n) {
@@ -129,26 +128,22 @@ PtySession::PtySession(const PtyOptions &o)
         run_editor(o, report_pipe_[1], keys[0]);
     });
     close(report_pipe_[1]);
-    keys_ = keys[1];
+    keys_.reset(keys[1]);
     if (keys[0] >= 0) close(keys[0]);
-    if (keys_ >= 0) fcntl(keys_, F_SETFL, O_NONBLOCK);
+    if (keys_) fcntl(keys_.get(), F_SETFL, O_NONBLOCK);
     if (o.input != nullptr) {
         type(o.input);
-        close(std::exchange(keys_, -1));
+        keys_.reset();
     }
     const Report r = report();
     EXPECT_EQ(r.text, "I 0 0 - 0 0 0 0 ");
 }
 
-PtySession::~PtySession() {
-    if (keys_ >= 0) close(keys_);
-}
-
 void PtySession::type(std::string_view bytes) {
-    if (keys_ < 0) return check(pty_.type(bytes, kPatience), "typing stalled");
+    if (!keys_) return check(pty_.type(bytes, kPatience), "typing stalled");
     const auto deadline = vela::test::Clock::now() + kPatience;
     while (!bytes.empty()) {
-        const ssize_t n = write(keys_, bytes.data(), bytes.size());
+        const ssize_t n = write(keys_.get(), bytes.data(), bytes.size());
         if (n > 0) bytes.remove_prefix(static_cast<size_t>(n));
         check(vela::test::Clock::now() < deadline, "typing stalled");
         pty_.readSome(vela::test::Clock::now() + std::chrono::milliseconds(5));
@@ -185,12 +180,6 @@ std::string PtySession::echo_through(int marks) {
     for (; taken_ < marks; ++taken_)
         echo += echo_until(std::string_view("", 1));
     return echo;
-}
-
-termios PtySession::slave_modes() const {
-    termios t{};
-    tcgetattr(pty_.fd(), &t);  // on a pty's master, the modes are those of the slave
-    return t;
 }
 
 }  // namespace cle_test

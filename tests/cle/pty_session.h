@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include <utility>
 #include <vector>
@@ -41,14 +42,12 @@ struct PtyOptions {
 // refresh, 'C' after cle_cleanup, with the state at that moment.
 struct Report {
     char tag = 0;
-    int rc = 0;
-    int marks = 0;                // NULs written to the terminal so far (see PtySession)
+    int rc = 0, marks = 0;        // marks: NULs written to the terminal so far (see PtySession)
     std::string typing;           // the typing reports since the last report, e.g. "10"
     int session = 0, import = 0;  // the time-out flags
     int canon = 0;                // ICANON set on the terminal
-    int errs = 0;      // lock calls out of pairs or with a tag, typing reports without the lock
-    std::string line;  // the buffer ('R' only)
-    std::string text;  // the report as sent
+    int errs = 0;  // lock calls out of pairs or with a tag, typing reports without the lock
+    std::string line, text;  // the buffer ('R' only); the report as sent
 };
 
 // The child writes a NUL to the terminal (a VT100 ignores it) at every release of the
@@ -57,9 +56,6 @@ struct Report {
 class PtySession {
   public:
     explicit PtySession(const PtyOptions &options);  // and expects the 'I 0' report
-    ~PtySession();
-    PtySession(const PtySession &) = delete;
-    PtySession &operator=(const PtySession &) = delete;
 
     // Writes bytes on the terminal (or the keys' pipe), reading the echo meanwhile.
     void type(std::string_view bytes);
@@ -74,27 +70,27 @@ class PtySession {
         type(bytes);
         return echo_through(taken_ + 1);
     }
-    // Closes the terminal: the child's terminal hangs up.
-    void hang_up() { pty_.hangUp(); }
-    int master() const { return pty_.fd(); }
-    termios slave_modes() const;
+    // The child's terminal: its master, hung up to hang the child's up.
+    vela::test::Terminal &terminal() { return pty_; }
     termios initial_modes() const { return initial_; }
+    termios slave_modes() const {
+        termios t{};
+        tcgetattr(pty_.fd(), &t);  // on a pty's master, the modes are those of the slave
+        return t;
+    }
 
   private:
     vela::test::Terminal pty_;  // the child's terminal
     int report_pipe_[2] = {-1, -1};
     vela::test::Terminal reports_;  // the child's reports, one line each
-    int keys_ = -1;                 // write end of the keys' pipe, or -1
+    vela::UniqueFd keys_;           // write end of the keys' pipe, if any
     int taken_ = 0;                 // NULs taken
     termios initial_{};
 };
 
 // A returned line, with the lock bookkeeping.
 inline void expect_line(const Report &r, int rc, const std::string &line) {
-    EXPECT_EQ(r.tag, 'R') << r.text;
-    EXPECT_EQ(r.rc, rc) << r.text;
-    EXPECT_EQ(r.line, line) << r.text;
-    EXPECT_EQ(r.errs, 0) << r.text;
+    EXPECT_EQ(std::tuple(r.tag, r.rc, r.line, r.errs), std::tuple('R', rc, line, 0)) << r.text;
 }
 
 }  // namespace cle_test
