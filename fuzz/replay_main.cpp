@@ -17,13 +17,11 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int *argc, char ***arg
 int main(int argc, char **argv) {
     if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
     std::vector<std::filesystem::path> files;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i)
         if (std::filesystem::is_directory(argv[i]))
-            for (const auto &entry : std::filesystem::directory_iterator(argv[i]))
-                files.push_back(entry.path());
+            files.insert(files.end(), std::filesystem::directory_iterator(argv[i]), {});
         else
             files.push_back(argv[i]);
-    }
     std::sort(files.begin(), files.end());
     for (const auto &file : files) {
         std::ifstream in(file, std::ios::binary);

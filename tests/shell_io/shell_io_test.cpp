@@ -11,16 +11,14 @@
 
 namespace {
 
-// An object bound to an in-memory file whose contents the test reads back (bound by the
-// test itself in ShellIOUnbound).
+// An object, and an in-memory file whose contents the test reads back once it binds it.
 class ShellIOTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(shell_io_bind_fd(shio_, fd_), 0); }
     void TearDown() override {
         shell_io_destroy(shio_);
         close(fd_);
     }
-    // Flushes; everything written to the descriptor since the last call.
+    // Flushes; everything written to the file since the last call.
     std::string flushed() {
         EXPECT_EQ(shell_io_flush(shio_), 0);
         std::string out;
@@ -33,11 +31,9 @@ class ShellIOTest : public ::testing::Test {
     off_t offset_ = 0;
     ShellIOT *shio_ = shell_io_create();
 };
-struct ShellIOUnbound : ShellIOTest {
-    void SetUp() override { ASSERT_NE(shio_, nullptr); }
-};
 
 TEST_F(ShellIOTest, TextReachesTheDescriptorOnlyOnFlushInPrintOrderAndUnchanged) {
+    ASSERT_EQ(shell_io_bind_fd(shio_, fd_), 0);
     shell_io_printf(shio_, "%s\n", "%n%s%x");  // arguments are never formats
     shell_io_printf(shio_, "second %d\r\n\n", 2);
     EXPECT_EQ(lseek(fd_, 0, SEEK_END), 0) << "nothing before the flush";
@@ -49,7 +45,8 @@ TEST_F(ShellIOTest, TextReachesTheDescriptorOnlyOnFlushInPrintOrderAndUnchanged)
     EXPECT_EQ(flushed(), "ok\n") << "no stale tail of the longer text";
 }
 
-TEST_F(ShellIOTest, CrInsertionTurnsEveryLineEndIntoCrLf) {
+TEST_F(ShellIOTest, CrInsertionTurnsEveryLineEndIntoCrLfAndThenAllocatesNothing) {
+    ASSERT_EQ(shell_io_bind_fd(shio_, fd_), 0);
     ASSERT_EQ(shell_io_add_cr(shio_), 0);
     const std::pair<const char *, const char *> cases[] = {
         {"a\nb", "a\r\nb\r\n"},  // an unterminated last line gets CR LF too
@@ -67,24 +64,17 @@ TEST_F(ShellIOTest, CrInsertionTurnsEveryLineEndIntoCrLf) {
         expected += line + "\r\n";
     }
     EXPECT_EQ(flushed(), expected) << "a large burst is written whole";
-}
-
-TEST_F(ShellIOTest, SteadyStatePrintingAndFlushingAllocateNothing) {
-    if (!test_support::alloc_counting_available()) GTEST_SKIP() << "sanitizer build";
-    shell_io_add_cr(shio_);
-    auto burst = [&] {
-        for (int i = 0; i < 50; ++i)
-            shell_io_printf(shio_, "event %d: %s\n", i, "payload");
-        shell_io_flush(shio_);
-    };
-    burst();  // buffers reach their working size
+    // The buffers have grown to their working size: from now on nothing is allocated
+    // (nothing is counted in sanitizer builds).
     const size_t before = test_support::allocation_count();
-    for (int i = 0; i < 100; ++i)
-        burst();
+    for (int i = 0; i < 100; ++i) {
+        shell_io_printf(shio_, "event %d: %s\n", i, "payload");
+        shell_io_flush(shio_);
+    }
     EXPECT_EQ(test_support::allocation_count(), before);
 }
 
-TEST_F(ShellIOUnbound, TextIsKeptUntilADescriptorIsBoundAndNullObjectsAreRefused) {
+TEST_F(ShellIOTest, TextIsKeptUntilADescriptorIsBoundAndNullObjectsAreRefused) {
     shell_io_printf(shio_, "early\n");
     EXPECT_EQ(shell_io_flush(shio_), 0);
     shell_io_printf(shio_, "late\n");

@@ -17,35 +17,27 @@ namespace xcom_test {
 namespace {
 
 // What the callback received; the callback carries no context, so this is global.
-struct Received {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::string> lines;  // guarded by mutex
-} received;
-const std::string kEnd = "\n";  // a null line, as lines holds it: no line holds a LF
+std::mutex mutex;
+std::condition_variable changed;
+std::vector<std::string> lines;  // guarded by mutex
+const std::string kEnd = "\n";   // a null line, as lines holds it: no line holds a LF
 
 int on_line(HXCOM, char *msg) {
-    std::lock_guard lock(received.mutex);
-    received.lines.emplace_back(msg ? msg : kEnd);
-    received.changed.notify_all();
+    std::lock_guard lock(mutex);
+    lines.emplace_back(msg ? msg : kEnd);
+    changed.notify_all();
     return 0;
-}
-
-// Waits up to 5 seconds until what the callback received satisfies done.
-template <class Done>
-bool waitFor(Done done) {
-    std::unique_lock lock(received.mutex);
-    return received.changed.wait_for(lock, std::chrono::seconds(5), done);
 }
 
 class Client : public ::testing::Test {
   protected:
     // Connects and accepts; the handle is null on failure.
     HXCOM connect() {
-        std::lock_guard lock(received.mutex);
-        received.lines.clear();
+        std::lock_guard lock(mutex);
+        lines.clear();
         HXCOM handle = xcom_client_connect("localhost", server.port, on_line);
         if (handle != nullptr) peer = server.accept_one();
+        EXPECT_NE(handle, nullptr);
         return handle;
     }
     Loopback server;
@@ -65,34 +57,31 @@ TEST_F(Client, DeliversLinesUntilTheEndOfTheStreamThenOneNullLine) {
                  {{"hello\n"}, false, {"hello", kEnd}}};
     for (const auto &c : cases) {
         HXCOM handle = connect();
-        ASSERT_NE(handle, nullptr);
         for (const char *piece : c.pieces)
             piece ? send_all(peer.get(), piece) : peer.reset();
         // Every line, and the null line too when the stream ends by itself.
-        ASSERT_TRUE(waitFor([&] { return received.lines.size() == c.lines.size() - !c.ends; }));
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(5),
+                                     [&] { return lines.size() == c.lines.size() - !c.ends; }));
+        lock.unlock();
         EXPECT_EQ(xcom_client_disconnect(handle), 0);
-        EXPECT_EQ(received.lines, c.lines);
+        EXPECT_EQ(lines, c.lines);
     }
 }
 
-TEST_F(Client, SendsOneLfTerminatedLineCutTo1024Bytes) {
+// Each message leaves whole as one LF-terminated line of at most 1024 bytes, also from
+// concurrent senders.
+TEST_F(Client, SendsLinesCutTo1024BytesThatConcurrentSendersNeverInterleave) {
     HXCOM handle = connect();
-    ASSERT_NE(handle, nullptr);
     EXPECT_EQ(xcom_client_send(handle, ""), 0);
     EXPECT_EQ(xcom_client_send(handle, std::string(2000, 'c').c_str()), 0);
     EXPECT_EQ(xcom_client_send(handle, nullptr), -1);
     EXPECT_EQ(receive(peer.get(), 1026), "\n" + std::string(1024, 'c') + "\n");
-    EXPECT_EQ(xcom_client_disconnect(handle), 0);
-}
-
-TEST_F(Client, ConcurrentSendersNeverInterleave) {
-    HXCOM handle = connect();
-    ASSERT_NE(handle, nullptr);
     constexpr int kSenders = 4, kMessages = 300;
     const auto message = [](char s, int i) {
         return s + std::to_string(i) + ":" + std::string(i * 3 % 1000 + 1, s);
     };
-    std::vector<std::thread> senders;
+    std::vector<std::jthread> senders;
     for (char s = 'a'; s < 'a' + kSenders; ++s)
         senders.emplace_back([&, s] {
             for (int i = 0; i < kMessages; ++i)
@@ -105,8 +94,7 @@ TEST_F(Client, ConcurrentSendersNeverInterleave) {
         // Each sender's messages arrive whole and in order.
         EXPECT_EQ(reader.text(), message(reader.line[0], next.at(reader.line[0] - 'a')++));
     }
-    for (auto &sender : senders)
-        sender.join();
+    senders.clear();  // joins them
     EXPECT_EQ(xcom_client_disconnect(handle), 0);
 }
 

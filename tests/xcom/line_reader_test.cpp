@@ -1,43 +1,33 @@
 // The line reader over socketpairs: framing, limits, cleaning, waits and its cost per line.
-#include <cstring>
-
-#include "line_buffer.h"
 #include "line_reader.h"
+#include "line_buffer.h"
 #include "test_support.h"
 
 namespace xcom_test {
 namespace {
 
-TEST(LineReader, ReassemblesSplitLinesFromAGarbageBufferAndServesHeldLinesWithoutIo) {
+// Framing and limits on arbitrary input are the fuzz target's: here what it does not
+// see. A partial line is kept across a timeout, and a held line comes back without
+// touching the socket: an invalid one must not matter.
+TEST(LineReader, KeepsPartialLinesAcrossTimeoutsAndServesHeldLinesWithoutIo) {
     Pair pair;
-    Reader reader;  // only its first byte and the count are set, as a caller must
-    std::memset(reader.buffer.data(), 'G', reader.buffer.size());
-    reader.buffer[0] = '\0';
+    Reader reader;
     send_all(pair.far.get(), "hel");
-    EXPECT_EQ(reader.read(pair.near.get(), 1), 0);  // timed out, the partial line kept
+    EXPECT_EQ(reader.read(pair.near.get(), 1), 0);
     EXPECT_EQ(reader.buflen, 3);
-    send_all(pair.far.get(), "lo\nsecond\nt");
+    send_all(pair.far.get(), "lo\nsecond\n");
     EXPECT_EQ(reader.read(pair.near.get()), 5);
     EXPECT_EQ(reader.text(), "hello");
-    EXPECT_EQ(reader.buflen, 8);
-    // A held line comes back without touching the socket: an invalid one must not matter.
     EXPECT_EQ(reader.read(-1), 6);
     EXPECT_EQ(reader.text(), "second");
-    // One byte is held between the calls, away from the buffer's start.
-    send_all(pair.far.get(), "hird\n");
-    EXPECT_EQ(reader.read(pair.near.get()), 5);
-    EXPECT_EQ(reader.text(), "third");
-    EXPECT_EQ(reader.buflen, 0);
 }
 
-TEST(LineReader, EnforcesLineAndHeldLimitsOnStreamsAndDatagramsAndRefusesABadState) {
-    // The held bytes fill up from datagrams too, which join, and an empty one is no close.
+// The failures are logged only while logging is on, an over-long line stays held, and
+// datagrams fill the held bytes too.
+TEST(LineReader, LogsLimitFailuresOnlyWhenAskedAndRefusesABadState) {
     Pair pair, other(SOCK_DGRAM);
     Reader reader, full;
-    send_all(pair.far.get(), std::string(XCOM_MAX_LINE - 1, 'x') + "\n");
-    EXPECT_EQ(reader.read(pair.near.get()), XCOM_MAX_LINE - 1);
     send_all(pair.far.get(), std::string(XCOM_MAX_LINE, 'y') + "\n");
-    ASSERT_EQ(send(other.far.get(), "", 0, 0), 0);
     send_all(other.far.get(), std::string(XCOM_MAX_HELD / 2, 'z'));
     send_all(other.far.get(), std::string(XCOM_MAX_HELD / 2, 'z'));
     CaptureStdout();
