@@ -1,4 +1,4 @@
-// The line reader over socketpairs: framing, limits, cleaning, waits and its cost per line.
+// The line reader over socketpairs: waits, held lines, its reports and its cost per line.
 #include "line_reader.h"
 #include "line_buffer.h"
 #include "test_support.h"
@@ -46,22 +46,17 @@ TEST(LineReader, LogsLimitFailuresOnlyWhenAskedAndRefusesABadState) {
     EXPECT_EQ(socket_read_line(other.near.get(), nullptr, &reader.buflen, nullptr, 1), -1);
 }
 
-// NULs are dropped (and then every "%" blanked), control bytes trimmed at both ends;
-// received data reaches the diagnostics only as an argument, never as a format.
-TEST(LineReader, CleansEveryLineAndPrintsReceivedDataOnlyAsAnArgument) {
+// The cleaning of each line (NULs dropped, then every "%" blanked; control bytes trimmed)
+// is the fuzz target's, on seeds such as stream_cleaning_kept. Here its report: received
+// data reaches the diagnostics only as an argument, never as a format.
+TEST(LineReader, PrintsReceivedDataOnlyAsAnArgument) {
     xcom_log_errors(1);
     Pair pair;
     Reader reader;
-    const char wire[] = "%n%s\0!\n\tlead\n  kept\n\x01\x7f\xff x\r\n50%\n\r\n";
-    send_all(pair.far.get(), std::string_view(wire, sizeof wire - 1));
+    send_all(pair.far.get(), std::string_view("%n%s\0!\n", 7));
     CaptureStdout();
-    const std::pair<int, std::string> expected[] = {{5, " n s!"},      {4, "lead"}, {6, "  kept"},
-                                                    {4, "\x7f\xff x"}, {3, "50%"},  {0, ""}};
-    for (const auto &[length, text] : expected) {
-        EXPECT_EQ(reader.read(pair.near.get()), length) << text;
-        EXPECT_EQ(reader.text(), text);
-    }
-    EXPECT_EQ(reader.buflen, 0);  // the CR LF line was consumed
+    EXPECT_EQ(reader.read(pair.near.get()), 5);
+    EXPECT_EQ(reader.text(), " n s!");
     pair.far.reset();
     EXPECT_EQ(reader.read(pair.near.get()), -1);
     xcom_log_errors(0);
