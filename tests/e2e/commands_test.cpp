@@ -95,7 +95,7 @@ TEST(CommandsSystem, BetaRcBuildCrashReportingAndToolsFromTheEnvironment) {
     shell.type("importdirectory\rone\rimportcomplete\r");
     EXPECT_TRUE(shell.waitForZuzLine("C: _importdirectory /tmp/webdata/directory.csv"));
     EXPECT_EQ(deviceFile(shell, "/tmp/webdata/directory.csv"), "one\n");
-    EXPECT_EQ(shell.runInDevice({"sh", "-c", "cd /tmp && ls ran-*"}).out,
+    EXPECT_EQ(shell.runInDevice({"sh", "-c", "cd /tmp && ls -1 ran-*"}).out,
               "ran-fw_printenv\nran-fw_setenv\n");
     const std::string tool = "/opt/halvern/bin/crashreport";
     ASSERT_EQ(shell

@@ -12,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -99,7 +100,7 @@ vela::UniqueFd socketInDevice(pid_t initPid, const sockaddr *address, socklen_t 
     vela::UniqueFd socket(
         made && child ? static_cast<int>(::syscall(SYS_pidfd_getfd, child.get(), childFd, 0)) : -1);
     ::kill(pid, SIGKILL);
-    waitChild(pid, std::chrono::seconds(5));
+    ::waitpid(pid, nullptr, 0);
     int on = 1;
     if (socket && type == SOCK_STREAM)
         ::setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -225,7 +226,12 @@ RunResult DeviceSession::runInDevice(const std::vector<std::string> &argv,
     std::vector<std::string> args = {VELA_HARNESS_DEVICE_LAUNCHER, "--join",
                                      std::to_string(initPid_), "--"};
     args.insert(args.end(), argv.begin(), argv.end());
-    return runProcess(args, scaled(timeout));
+    Terminal command(Pty{.rawOutput = true});
+    command.start(args);
+    // The end of its output is the end of the command and all it started.
+    const std::optional<int> status =
+        command.waitEnd(timeout) ? command.waitExit(1s) : std::nullopt;
+    return {status ? *status : (command.kill(), -1), command.output()};
 }
 
 vela::UniqueFd DeviceSession::connectTcp(int port, bool ipv6) {

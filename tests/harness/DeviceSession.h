@@ -44,7 +44,6 @@
 #include <vector>
 
 #include "hex_encoded.h"  // hexEncoded, for the tests that check secrets on the link
-#include "subprocess.h"
 #include "terminal.h"
 #include "unique_fd.h"
 
@@ -65,6 +64,11 @@ struct DeviceOptions {
     unsigned short columns = 80;
     // More launcher options (e.g. "--no-syslogd", "--telnetd"), placed before the command.
     std::vector<std::string> launcherArguments;
+};
+
+struct RunResult {
+    int status = -1;  // exit code, 128 + signal, or -1 when it was killed for taking too long
+    std::string out;  // standard output and error together
 };
 
 struct SyslogRecord {

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,8 +16,8 @@
 #include <cmath>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
-#include "subprocess.h"
 #include "time_scale.h"
 
 namespace vela::test {
@@ -37,6 +38,31 @@ Clock::time_point after(std::chrono::milliseconds timeout) {
 
 double secondsOf(const timeval &t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// In the child just forked, which may only make async-signal-safe calls: argv with none
+// of the parent's descriptors from 3 on and an empty signal mask; 127 when it cannot.
+[[noreturn]] void execChild(char *const argv[]) {
+    ::syscall(SYS_close_range, 3U, ~0U, 0U);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execv(argv[0], argv);
+    ::_exit(127);
+}
+
+// The exit code of child pid, or 128 plus the signal that ended it, once it ends within
+// timeout; nullopt while it runs.
+std::optional<int> waitChild(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+        if (done < 0 && errno != EINTR) return -1;
+        if (Clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(2ms);
+    }
 }
 
 }  // namespace
