@@ -24,6 +24,8 @@ namespace {
 
 const std::string kNeedsMore = "error: command needs more parameters to execute successfully\r\n";
 const std::string kIllegal = "error: command has illegal parameter(s)\r\n";
+const std::string kOutOfRange = "error: value out of range. valid range 1..64\r\n";
+const std::string kBadReference = "error: invalid command history reference\r\n";
 // A live log line as syslogd sends it: positions 0-10 date, 11-19 time, level word from 20.
 const std::string kLine = "2026-12-05 19:27:22 notice zuz: call started";
 
@@ -48,13 +50,18 @@ class Commands : public ::testing::Test {
             app.send("R: 0\n");
         CommandContext context{session, loop};
         CaptureStdout();
-        const bool handled = process_command(context, line.c_str());
-        Outcome outcome{handled, GetCapturedStdout(), ""};
+        Outcome outcome{process_command(context, line.c_str()), GetCapturedStdout(), ""};
         for (int i = 0; i < replies; ++i)
             outcome.sent += app.received() + "|";
         return outcome;
     }
-
+    // Runs the lines in turn; what they printed together.
+    std::string printed(std::initializer_list<std::string> lines) {
+        std::string all;
+        for (const std::string &line : lines)
+            all += run(line).printed;
+        return all;
+    }
     // What the live log shows for line, or "<dropped>".
     std::string shown(const std::string &line) {
         char out[1100];
@@ -68,21 +75,13 @@ class Commands : public ::testing::Test {
     shell_test::FakeApplication app;
 };
 
-struct Case {
-    const char *line;
-    int replies;  // lines sent, each answered
-    bool handled;
-    std::string printed, sent;
-};
-
-void check(const Case &c, bool handled, const std::string &printed, const std::string &sent) {
-    EXPECT_EQ(handled, c.handled) << c.line;
-    EXPECT_EQ(printed, c.printed) << c.line;
-    EXPECT_EQ(sent, c.sent) << c.line;
-}
-
 TEST_F(Commands, WhatEachLinePrintsAndSends) {
-    const Case cases[] = {
+    const struct {
+        std::string line;
+        int replies;  // lines sent, each answered
+        bool handled;
+        std::string printed, sent;
+    } cases[] = {
         {"version", 0, false, "", ""},
         {"# a comment", 0, true, "", ""},
         {"say \"x\\", 0, true, "Invalid command\r\n", ""},
@@ -104,6 +103,9 @@ TEST_F(Commands, WhatEachLinePrintsAndSends) {
         {"setenv a b c", 0, true, kIllegal, ""},
         {"setenv \"\"", 0, true, kIllegal, ""},
         {"setenv a \"\"", 0, true, kIllegal, ""},
+        // The tools' limits: names of at most 128 characters, values of at most 372.
+        {"setenv " + std::string(129, 'n') + " v", 0, true, kIllegal, ""},
+        {"setenv a " + std::string(373, 'v'), 0, true, kIllegal, ""},
         {"test \"%s%n%x\" \"\\x1b[2J\" 100%", 0, true,
          "argc=4\r\nargv[0]=test\r\nargv[1]=%s%n%x\r\nargv[2]=\x1b[2J\r\nargv[3]=100%\r\n", ""},
         {"session name \"%n%s\"", 1, true, "", "N: name %n%s|"},
@@ -113,30 +115,26 @@ TEST_F(Commands, WhatEachLinePrintsAndSends) {
         {"cmdecho on off", 0, true, "error: command has illegal parameters\r\n", ""},
         {"log", 0, true, "valid log commands: format show cull\r\n", ""},
         {"log nothing", 0, true, "", ""},
+        // A secret too long once encoded is never sent cut.
+        {"sys setpassword a b c " + std::string(250, 's'), 0, true,
+         "error: command too long once its secrets are encoded; not sent\r\n", ""},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         const Outcome o = run(c.line, c.replies);
-        check(c, o.handled, o.printed, o.sent);
+        EXPECT_EQ(o.handled, c.handled) << c.line;
+        EXPECT_EQ(o.printed, c.printed) << c.line;
+        EXPECT_EQ(o.sent, c.sent) << c.line;
     }
-    // The tools' limits: names of at most 128 characters, values of at most 372.
-    for (const std::string &line :
-         {"setenv " + std::string(129, 'n') + " v", "setenv a " + std::string(373, 'v')})
-        EXPECT_EQ(run(line).printed, kIllegal);
-    // A secret too long once encoded is never sent cut.
-    const Outcome o = run("sys setpassword a b c " + std::string(250, 's'));
-    EXPECT_EQ(o.printed, "error: command too long once its secrets are encoded; not sent\r\n");
     EXPECT_EQ(app.pending(), "");
 }
 
 TEST_F(Commands, SettingsOfTheLoop) {
-    EXPECT_EQ(run("cmdecho off").printed, "cmdecho off\r\n");
+    EXPECT_EQ(printed({"cmdecho off"}), "cmdecho off\r\n");
     EXPECT_FALSE(loop.echo);
-    EXPECT_EQ(run("cmdecho on").printed, "cmdecho on\r\n");
+    EXPECT_EQ(printed({"cmdecho on", "prompt", "prompt", "prompt off", "prompt ON"}),
+              "cmdecho on\r\nprompt disabled\r\nprompt enabled\r\nprompt disabled\r\n"
+              "prompt enabled\r\n");
     EXPECT_TRUE(loop.echo);
-    EXPECT_EQ(run("prompt").printed, "prompt disabled\r\n");
-    EXPECT_EQ(run("prompt").printed, "prompt enabled\r\n");
-    EXPECT_EQ(run("prompt off").printed, "prompt disabled\r\n");
-    EXPECT_EQ(run("prompt ON").printed, "prompt enabled\r\n");
     EXPECT_FALSE(loop.end_now);
     run("exit now");
     EXPECT_TRUE(loop.end_now);
@@ -144,7 +142,7 @@ TEST_F(Commands, SettingsOfTheLoop) {
 
 // In the sticky modes only the commands of every mode stay local.
 TEST_F(Commands, StickyModesLeaveOnlySomeCommandsLocal) {
-    EXPECT_EQ(run("apicmds").printed, "Entering sticky customer api commands *ONLY* mode...\r\n");
+    EXPECT_EQ(printed({"apicmds"}), "Entering sticky customer api commands *ONLY* mode...\r\n");
     EXPECT_EQ(loop.mode, CommandMode::kCustomerApi);
     for (const char *line : {"test", "api x", "log", "show", "cull", "prompt", "sys x", "kbox x",
                              "crashreport", "apicmds", "devcmds"})
@@ -153,33 +151,28 @@ TEST_F(Commands, StickyModesLeaveOnlySomeCommandsLocal) {
          {"shell", "cmdecho", "hist", "history", "repeat", "session", "setenv", "!"})
         EXPECT_TRUE(run(line).handled) << line;
     loop.mode = CommandMode::kNormal;
-    EXPECT_EQ(run("devcmds").printed, "Entering sticky internal commands *ONLY* mode...\r\n");
+    EXPECT_EQ(printed({"devcmds"}), "Entering sticky internal commands *ONLY* mode...\r\n");
     EXPECT_EQ(loop.mode, CommandMode::kInternal);
     EXPECT_FALSE(run("test").handled);
 }
 
 TEST_F(Commands, HistoryAndRepeat) {
-    cle_history_add("version");
-    cle_history_add("status");
-    cle_history_add("repeat 1");  // the loop records the line before running it
-    EXPECT_EQ(run("history").printed,
+    for (const char *line : {"version", "status", "repeat 1"})  // recorded before it runs
+        cle_history_add(line);
+    EXPECT_EQ(printed({"history"}),
               "command history:\r\n 1  version\r\n 2  status\r\n 3  repeat 1\r\n"
               "3 commands (only the last 64 shown)\r\nhistory success\r\n");
     loop.mode = CommandMode::kCustomerApi;
-    const Outcome repeated = run("repeat 1", 1);
-    EXPECT_EQ(repeated.sent, "E: version|") << "sent as the mode frames it";
+    EXPECT_EQ(run("repeat 1", 1).sent, "E: version|") << "sent as the mode frames it";
     EXPECT_STREQ(cle_history(2), "version") << "the repeat's own entry is replaced";
     const std::pair<const char *, std::string> refused[] = {
-        {"repeat", kIllegal},
-        {"repeat 1 2", kIllegal},
-        {"repeat 0", "error: value out of range. valid range 1..64\r\n"},
-        {"repeat 65", "error: value out of range. valid range 1..64\r\n"},
-        {"repeat 8", "error: invalid command history reference\r\n"},  // itself, the newest
-        {"! 10", "error: invalid command history reference\r\n"},
+        {"repeat", kIllegal},       {"repeat 1 2", kIllegal},    {"repeat 0", kOutOfRange},
+        {"repeat 65", kOutOfRange}, {"repeat 8", kBadReference},  // itself, the newest
+        {"! 10", kBadReference},
     };
-    for (const auto &[line, printed] : refused) {
+    for (const auto &[line, message] : refused) {
         cle_history_add(line);
-        EXPECT_EQ(run(line).printed, printed) << line;
+        EXPECT_EQ(run(line).printed, message) << line;
     }
     EXPECT_EQ(run("repeat 4294967297", 1).sent, "E: version|") << "read as 1 in 32 bits";
     for (int i = 0; i < 70; ++i)
@@ -193,19 +186,16 @@ TEST_F(Commands, LogLayoutChoices) {
         {"log format time level", kLine.substr(11)},
         {"log format time date", "2026-12-05 19:27:22 zuz: call started"},
         {"log format date", "2026-12-05 zuz: call started"},
-        {"log format", "zuz: call started"},
         {"log format Date", "zuz: call started"},  // words are case-sensitive
         {"log format level", "notice zuz: call started"},
+        {"log format", "zuz: call started"},
     };
     for (const auto &[line, layout] : cases) {
         run(line);
         EXPECT_EQ(shown(kLine), layout) << line;
     }
-}
-
-TEST_F(Commands, LogShortLinesAreShownWholeWhateverTheFilters) {
+    // Lines too short to hold the fields are shown whole, whatever the filters.
     run("show add nomatch");
-    run("log format");
     EXPECT_EQ(shown("short line of 24 chars.."), "short line of 24 chars..");
     EXPECT_EQ(shown("line of twenty-five chars"), "<dropped>");
 }
@@ -219,36 +209,27 @@ TEST_F(Commands, LogFilters) {
     EXPECT_EQ(shown(other + "link up"), "<dropped>");
     run("cull add started");
     EXPECT_EQ(shown(kLine), "<dropped>");
-    run("log show del zuz vela");
-    run("log cull del *");
-    run("show add 19:27");
+    printed({"log show del zuz vela", "log cull del *", "show add 19:27"});
     EXPECT_EQ(shown(kLine), "<dropped>");
     EXPECT_EQ(shown(other + "at 19:27"), other + "at 19:27");
-    run("show del *");
-    run("cull add 12-05");
+    printed({"show del *", "cull add 12-05"});
     EXPECT_EQ(shown(kLine), kLine);
 }
 
-TEST_F(Commands, LogFilterTablesHoldTenAndDeleteOneSlotPerArgument) {
-    run("show add f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 f10 f11");
-    const std::string listed = run("show").printed;
+// The tables hold ten filters; "del" takes out one slot per argument; a long filter is
+// refused, not cut, while the other words of its line are added.
+TEST_F(Commands, LogFilterTablesAndRefusals) {
+    const std::string listed = printed({"show add f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 f10 f11", "show"});
     EXPECT_NE(listed.find("\"f9\""), std::string::npos);
     EXPECT_EQ(listed.find("\"f10\""), std::string::npos);
-    run("cull add twice twice");
-    run("cull del twice");
-    EXPECT_EQ(run("cull").printed, "Active cull filters:\r\n--------------------\r\n\"twice\"\r\n");
-    run("show del *");
-    EXPECT_EQ(run("show").printed.find('"'), std::string::npos);
-}
-
-TEST_F(Commands, LogUsageAndRefusals) {
-    EXPECT_EQ(run("show list").printed,
+    EXPECT_EQ(printed({"cull add twice twice", "cull del twice", "cull"}),
+              "Active cull filters:\r\n--------------------\r\n\"twice\"\r\n");
+    EXPECT_EQ(printed({"show del *", "show list"}),
               "usage: [log] show add <filterstring> [<filterstring>...]\r\n"
               "       [log] show del <filterstring> [<filterstring>...]\r\n"
               "       [log] show del *\r\n"
               "       [log] show\r\n");
     EXPECT_EQ(run("log cull list").printed.substr(0, 25), "usage: [log] cull add <fi");
-    // A long filter is refused, not cut; the other words of the line are added.
     EXPECT_EQ(
         run("show add " + std::string(256, 'L') + " ok " + std::string(255, 'M')).printed,
         "error: filter longer than 255 characters not added: " + std::string(40, 'L') + "...\r\n");
@@ -285,24 +266,23 @@ TEST_F(Commands, AnImportThatLostAWriteIsNotHandedOver) {
 }
 
 TEST(LoopHelpers, LinesAreTrimmedAndBangGetsItsBlank) {
-    const std::pair<const char *, const char *> trimmed[] = {
-        {"  version\t\r", "version"}, {"\x01\x1f a b \x20", "a b"}, {"   ", ""},
-        {"a\x7f", "a\x7f"},           {"\xff x", "\xff x"},
+    const std::tuple<void (*)(char *), const char *, const char *> cases[] = {
+        {clean_line, "  version\t\r", "version"},
+        {clean_line, "\x01\x1f a b \x20", "a b"},
+        {clean_line, "   ", ""},
+        {clean_line, "a\x7f", "a\x7f"},
+        {clean_line, "\xff x", "\xff x"},
+        {preprocess_legacy_bang_input_cmd, "!3", "! 3"},
+        {preprocess_legacy_bang_input_cmd, "!", "!"},
+        {preprocess_legacy_bang_input_cmd, "! 3", "!  3"},
+        {preprocess_legacy_bang_input_cmd, "a!3", "a!3"},
+        {preprocess_legacy_bang_input_cmd, "!ab", "! ab"},
     };
-    for (const auto &[in, out] : trimmed) {
+    for (const auto &[change, in, out] : cases) {
         char line[32];
         snprintf(line, sizeof line, "%s", in);
-        clean_line(line);
-        EXPECT_STREQ(line, out);
-    }
-    const std::pair<const char *, const char *> bangs[] = {
-        {"!3", "! 3"}, {"!", "!"}, {"! 3", "!  3"}, {"a!3", "a!3"}, {"!ab", "! ab"},
-    };
-    for (const auto &[in, out] : bangs) {
-        char line[32];
-        snprintf(line, sizeof line, "%s", in);
-        preprocess_legacy_bang_input_cmd(line);
-        EXPECT_STREQ(line, out);
+        change(line);
+        EXPECT_STREQ(line, out) << in;
     }
 }
 
