@@ -33,12 +33,9 @@ class Link : public ::testing::Test {
     void TearDown() override {
         if (!held) link.release();
     }
-
-    void send(const std::string &bytes) { app.send(bytes); }
-    std::string received() { return app.received(); }
     // The reply code of a reply line that is already on its way; what it printed.
     int reply(const std::string &line, std::string *printed) {
-        send(line + "\n");
+        app.send(line + "\n");
         CaptureStdout();
         const int code = link.await_reply();
         *printed = GetCapturedStdout();
@@ -50,41 +47,45 @@ class Link : public ::testing::Test {
     bool held = false;  // the termination thread's hold: the link stays as it is
 };
 
-TEST_F(Link, MessagesAreFramedByTheirKind) {
+// The other kinds of message are framed as the commands' tests show.
+TEST_F(Link, CommandsAreFramedByTheirMode) {
     const std::pair<std::function<void()>, const char *> cases[] = {
         {[&] { link.send_command("a b", CommandMode::kNormal); }, "C: a b"},
         {[&] { link.send_command("a", CommandMode::kCustomerApi); }, "E: a"},
         {[&] { link.send_command("a", CommandMode::kInternal); }, "D: a"},
-        {[&] { link.send_api("x"); }, "E: x"},
-        {[&] { link.send_sys("y"); }, "D: y"},
-        {[&] { link.send_session("name", "kitchen"); }, "N: name kitchen"},
         {[&] { link.await_reply(), link.send_line("U"); }, "U"},  // waits for no reply
     };
     for (const auto &[send_it, line] : cases) {
-        send("R: 0\n");  // the reply, already on its way
+        app.send("R: 0\n");  // the reply, already on its way
         send_it();
-        EXPECT_EQ(received(), line);
+        EXPECT_EQ(app.received(), line);
     }
 }
 
+// An empty reply reads as a closed session while the link itself stays up.
 TEST_F(Link, ReplyCodesFollowTheThreeCharacterPrefixAndEachGivesAReadyToken) {
     const std::string blanks(512, ' ');  // a reply's text is cut to 514 characters
-    const std::pair<std::string, int> cases[] = {
-        {"R: " + blanks + "42", 42},
-        {"R: " + blanks + "421", 42},
-        {"R: 0", 0},
-        {"R: 5", 5},
-        {"Rxx12", 12},  // only the first character is examined
-        {"R: not a number", 0},
-        {"R: 99999999999", 2147483647},
-        {"R: -3", -3},  // not reported before the registration
+    const std::string closed = "error: session is closed by peer\r\n";
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"R: " + blanks + "42", 42, ""},
+        {"R: " + blanks + "421", 42, ""},
+        {"R: 0", 0, ""},
+        {"R: 5", 5, ""},
+        {"Rxx12", 12, ""},  // only the first character is examined
+        {"R: not a number", 0, ""},
+        {"R: 99999999999", 2147483647, ""},
+        {"R: -3", -3, ""},  // not reported before the registration
+        {"R: ", kLinkEnded, closed},
+        {"R:", kLinkEnded, closed},
+        {"R", kLinkEnded, closed},
     };
     std::string printed;
-    for (const auto &[line, code] : cases) {
-        EXPECT_EQ(reply(line, &printed), code) << line.substr(line.size() - 5);
-        EXPECT_EQ(printed, "") << line.substr(line.size() - 5);
+    for (const auto &[line, code, message] : cases) {
+        EXPECT_EQ(reply(line, &printed), code) << line.substr(line.size() - 3);
+        EXPECT_EQ(printed, message) << line.substr(line.size() - 3);
     }
-    send("X: 1\n");  // other lines answer nothing
+    EXPECT_FALSE(link.ended());
+    app.send("X: 1\n");  // other lines answer nothing
     link.report_negative_replies();
     EXPECT_EQ(reply("R: -3", &printed), -1);
     EXPECT_EQ(printed, "error: command not found\r\n");
@@ -95,21 +96,11 @@ TEST_F(Link, ReplyCodesFollowTheThreeCharacterPrefixAndEachGivesAReadyToken) {
     link.take_ready_token();
 }
 
-TEST_F(Link, AnEmptyReplyReadsAsAClosedSessionWhileTheLinkStaysUp) {
-    for (const char *line : {"R: ", "R:", "R"}) {
-        std::string printed;
-        EXPECT_EQ(reply(line, &printed), kLinkEnded) << line;
-        EXPECT_EQ(printed, "error: session is closed by peer\r\n");
-    }
-    EXPECT_FALSE(link.ended()) << "the link itself is still up";
-}
-
 // A reply that comes just before the application closes still answers its message;
 // then nothing can be answered any more, and nothing more is sent.
 TEST_F(Link, TheEndOfTheLinkComesAfterTheRepliesBeforeIt) {
-    send("R: 4\n");
+    app.send("R: 4\n");
     app.close();
-    std::string printed;
     CaptureStdout();
     EXPECT_EQ(link.await_reply(), 4);
     EXPECT_EQ(link.await_reply(), kLinkEnded);
@@ -122,7 +113,7 @@ TEST_F(Link, TheEndOfTheLinkComesAfterTheRepliesBeforeIt) {
 }
 
 TEST_F(Link, FarewellStepsAreRecordedOnceSent) {
-    send("R: 0\n");
+    app.send("R: 0\n");
     bool delivered = false;
     link.send_api_request("_control logout x", &delivered, kFarewellLogout);
     EXPECT_TRUE(delivered);
@@ -130,11 +121,8 @@ TEST_F(Link, FarewellStepsAreRecordedOnceSent) {
     HXCOM connection = nullptr;
     held = true;
     EXPECT_EQ(link.hold_for_farewell(&connection), kFarewellLogout | kFarewellUnregister);
-    EXPECT_NE(connection, nullptr);
     EXPECT_TRUE(AppLink::send_api_without_reply(connection, "bye"));
-    received();
-    received();
-    EXPECT_EQ(received(), "E: bye");
+    EXPECT_EQ(app.pending(), "E: _control logout x|U|E: bye|");
     // None comes: it returns after the time given, which handled signals do not shorten.
     struct sigaction handled {};
     handled.sa_handler = [](int) {};
@@ -153,42 +141,34 @@ TEST_F(Link, FarewellStepsAreRecordedOnceSent) {
     xcom_client_disconnect(connection);  // the link stays held; its reader must end
 }
 
-// The result of a login: the next listener line after the request, whatever it says.
+// The result of a login is the next listener line after the request, whatever it says.
+// No result can come once the listener's reader has ended, or after the time given; a
+// line taken after such a give-up is not the next request's result.
 TEST_F(Link, TheResultIsTheNextListenerLineAfterTheRequest) {
     EXPECT_FALSE(link.offer_result("early")) << "no request: the line is printed";
+    char result[512] = "";
     std::thread listener([&] {
-        EXPECT_EQ(received(), "E: _control login");
-        send("R: 0\n");
+        EXPECT_EQ(app.received(), "E: _control login");
+        app.send("R: 0\nR: 0\nR: 0\n");
         while (!link.offer_result(std::string(600, 'r').c_str()))
             std::this_thread::sleep_for(1ms);
         EXPECT_FALSE(link.offer_result("next")) << "only one line is the result";
     });
-    char result[512];
     CaptureStdout();
     EXPECT_TRUE(link.request_result("_control login", kNoFarewell, -1, result, sizeof result));
-    GetCapturedStdout();
     listener.join();
     EXPECT_EQ(std::string(result), std::string(511, 'r'));
-}
-
-// No result can come once the listener's reader has ended, or after the time given;
-// a line taken after such a give-up is not the next request's result.
-TEST_F(Link, AResultWaitEndsWhenNoResultCanCome) {
-    char result[512] = "";
-    send("R: 0\nR: 0\n");
-    CaptureStdout();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(link.request_result("one", kNoFarewell, 100, result, sizeof result));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 100ms);
     EXPECT_FALSE(link.offer_result("late")) << "given up: the line is printed";
-
-    std::thread listener([&] {
-        EXPECT_EQ(received(), "E: one");
-        EXPECT_EQ(received(), "E: two");
+    std::thread ender([&] {
+        EXPECT_EQ(app.received(), "E: one");
+        EXPECT_EQ(app.received(), "E: two");
         link.listener_ended();
     });
     EXPECT_FALSE(link.request_result("two", kNoFarewell, -1, result, sizeof result));
-    listener.join();
+    ender.join();
     GetCapturedStdout();
 }
 
