@@ -57,16 +57,14 @@ TEST(Tokenizer, LinesBecomeArguments) {
     EXPECT_EQ(tokenize("echo \"abc\\").result, -1);  // a lone backslash ends the quote
 }
 
-TEST(Tokenizer, AtMostFortyArguments) {
+// At most forty arguments are taken; rip cuts at the first LF, then at the first CR.
+TEST(Tokenizer, AtMostFortyArgumentsAndRip) {
     std::string line;
     for (int i = 0; i < 45; ++i)
         line += "w" + std::to_string(i) + " ";
     const Tokens t = tokenize(line);
     EXPECT_EQ(t.argc, MAX_ARGS);
     EXPECT_EQ(t.argv.back(), "w39");
-}
-
-TEST(Tokenizer, RipCutsAtTheFirstLfThenAtTheFirstCr) {
     char a[] = "one\rtwo\nthree", b[] = "x\n\ry";
     rip(a);
     rip(b);

@@ -69,19 +69,20 @@ TEST(Options, ValuesAndSwitches) {
         {"-h", "zuz.local", "-p", "4122x", "--noecho", "--nobanner", "--wait", "--logviewer"});
     EXPECT_STREQ(p.config.host_name, "zuz.local");
     EXPECT_EQ(p.config.port, 4122);
-    EXPECT_FALSE(p.config.echo);
-    EXPECT_TRUE(p.config.no_banner && p.config.wait_to_start && p.config.log_viewer);
-    const Parsed defaults = parse({});
-    EXPECT_STREQ(defaults.config.host_name, "localhost");
-    EXPECT_EQ(defaults.config.port, 4121);
-    EXPECT_TRUE(defaults.config.echo);
-    EXPECT_FALSE(defaults.config.no_banner || defaults.config.wait_to_start ||
-                 defaults.config.log_viewer);
+    EXPECT_TRUE(!p.config.echo && p.config.no_banner && p.config.wait_to_start &&
+                p.config.log_viewer);
+    const SessionConfig defaults = parse({}).config;
+    EXPECT_STREQ(defaults.host_name, "localhost");
+    EXPECT_EQ(defaults.port, 4121);
+    EXPECT_TRUE(defaults.echo && !defaults.no_banner && !defaults.wait_to_start &&
+                !defaults.log_viewer);
     EXPECT_EQ(parse({"-p", "abc"}).config.port, 0);
     EXPECT_EQ(parse({"-h", std::string(127, 'h')}).result, Options::kRun);
+    EXPECT_STREQ(parse({"-h", std::string(128, 'h')}).config.host_name, "localhost");
 }
 
-TEST(Options, ErrorsAreReportedThenTheUsageOnce) {
+// Errors are reported, then the usage once; "--help" acts as soon as it is met.
+TEST(Options, ErrorsAndHelp) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"-t", "x"}, "Invalid type \"x\" specified\r\n"},
         {{"-t", "Telnet"}, "Invalid type \"Telnet\" specified\r\n"},
@@ -98,20 +99,10 @@ TEST(Options, ErrorsAreReportedThenTheUsageOnce) {
         EXPECT_EQ(p.result, Options::kInvalid) << messages;
         EXPECT_EQ(p.printed, messages + "Usage:\r\n" + kUsage);
     }
-    EXPECT_STREQ(parse({"-h", std::string(128, 'h')}).config.host_name, "localhost");
-}
-
-// "--help" acts as soon as it is met, even after an error.
-TEST(Options, HelpEndsAtOnce) {
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"--help", "--foo"}, kUsage},
-        {{"--foo", "--help", "-t", "x"}, "Invalid argument \"--foo\"\r\n" + kUsage},
-    };
-    for (const auto &[args, printed] : cases) {
-        const Parsed p = parse(args);
-        EXPECT_EQ(p.result, Options::kHelp);
-        EXPECT_EQ(p.printed, printed);
-    }
+    EXPECT_EQ(parse({"--help", "--foo"}).printed, kUsage);
+    const Parsed help = parse({"--foo", "--help", "-t", "x"});
+    EXPECT_EQ(help.result, Options::kHelp);
+    EXPECT_EQ(help.printed, "Invalid argument \"--foo\"\r\n" + kUsage);
 }
 
 TEST(SessionConfig, NamesFormatsAndTheIdleLimit) {
@@ -135,21 +126,11 @@ TEST(SessionConfig, NamesFormatsAndTheIdleLimit) {
     EXPECT_STREQ(config.tty_leaf(), "ttyS0");
 }
 
-TEST(Numbers, LeadingDigitsReadAsTheCLibraryDoesWithoutOverflow) {
-    const std::tuple<const char *, int, int> cases[] = {
-        {"42", 42, 42},
-        {"  -7x", -7, -7},
-        {"+3", 3, 3},
-        {"abc", 0, 0},
-        {"2147483648", 2147483647, -2147483648},
-        {"-2147483649", -2147483648, 2147483647},
-        {"4294967297", 2147483647, 1},
-        {"99999999999999999999", 2147483647, -1},
-    };
-    for (const auto &[text, saturated, low32] : cases) {
-        EXPECT_EQ(parse_leading_int(text), saturated) << text;
-        EXPECT_EQ(parse_leading_int_low32(text), low32) << text;
-    }
+// The C library's reading of leading digits, saturated or in the low 32 bits, without
+// overflow; the options, the idle limit, reply codes and "repeat" show the rest.
+TEST(Numbers, LeadingDigitsReadWithoutOverflow) {
+    EXPECT_EQ(parse_leading_int("  -2147483649x"), -2147483648);
+    EXPECT_EQ(parse_leading_int_low32("+99999999999999999999"), -1);
 }
 
 TEST(ShellPrintln, OneLineWithCrLfAndNoRoomForLongFormats) {

@@ -20,14 +20,12 @@ const char *const kHeader =
 
 // One address as a kernel of that byte order prints it: four 32-bit words in hex.
 std::string kernel_words(const char *text, std::endian order) {
-    in6_addr address;
-    EXPECT_EQ(inet_pton(AF_INET6, text, &address), 1) << text;
+    uint32_t words[4];
+    EXPECT_EQ(inet_pton(AF_INET6, text, words), 1) << text;
     std::string out;
-    for (int word = 0; word < 4; ++word) {
-        const uint8_t *bytes = address.s6_addr + 4 * word;
-        uint32_t value = 0;
-        for (int i = 0; i < 4; ++i)  // from the most significant byte
-            value = value << 8 | bytes[order == std::endian::big ? i : 3 - i];
+    for (uint32_t word : words) {
+        const uint32_t value =
+            order == std::endian::big ? ntohl(word) : __builtin_bswap32(ntohl(word));
         char hex[9];
         snprintf(hex, sizeof hex, "%08X", value);
         out += hex;
@@ -61,10 +59,8 @@ std::string find(const std::string &table, unsigned port,
                  std::optional<std::endian> order = std::nullopt) {
     FILE *file = fmemopen(const_cast<char *>(table.data()), table.size(), "r");
     char ip[56] = "stale";
-    if (order)
-        find_client_in_tcp6_table(file, port, *order, ip, sizeof ip);
-    else
-        find_client_in_tcp6_table(file, port, ip, sizeof ip);
+    order ? find_client_in_tcp6_table(file, port, *order, ip, sizeof ip)
+          : find_client_in_tcp6_table(file, port, ip, sizeof ip);
     fclose(file);
     return ip;
 }
