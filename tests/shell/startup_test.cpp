@@ -129,8 +129,18 @@ TEST(SessionConfig, NamesFormatsAndTheIdleLimit) {
 // The C library's reading of leading digits, saturated or in the low 32 bits, without
 // overflow; the options, the idle limit, reply codes and "repeat" show the rest.
 TEST(Numbers, LeadingDigitsReadWithoutOverflow) {
-    EXPECT_EQ(parse_leading_int("  -2147483649x"), -2147483648);
-    EXPECT_EQ(parse_leading_int_low32("+99999999999999999999"), -1);
+    const std::tuple<const char *, int, int> cases[] = {
+        {"  -7x", -7, -7},
+        {"+3", 3, 3},
+        {"abc", 0, 0},
+        {"2147483648", 2147483647, -2147483648},
+        {"-2147483649", -2147483648, 2147483647},
+        {"99999999999999999999", 2147483647, -1},
+    };
+    for (const auto &[text, saturated, low32] : cases)
+        EXPECT_EQ(std::pair(parse_leading_int(text), parse_leading_int_low32(text)),
+                  std::pair(saturated, low32))
+            << text;
 }
 
 TEST(ShellPrintln, OneLineWithCrLfAndNoRoomForLongFormats) {
