@@ -2,23 +2,25 @@
 
 #include <unistd.h>
 
-#include <memory>
-
 #include "app_link.h"
 #include "helper_thread.h"
 #include "libxcom.h"
+#include "owned.h"
 #include "sender_filter.h"
 #include "system_log.h"
 #include "terminal_output.h"
 
 namespace {
 
-// What the thread uses; owned by the thread.
+// What the thread uses; owned by the thread. Made before it starts, so that a lack of
+// memory is a thread that could not be started.
 struct ReaderContext {
     int fd;
     TerminalOutput &output;
     AppLink &link;
     const SessionLog &log;
+    vela::Owned<TrustedLineReader> reader;
+    vela::OwnedBytes line;  // XCOM_LINE_BUFFER_SIZE bytes
 };
 
 // Hands line over as the awaited result, or collects it for printing.
@@ -29,22 +31,21 @@ void deliver_line(ReaderContext &context, const char *line) {
 }
 
 void *apiAsyncEventReaderThread(void *args) {
-    std::unique_ptr<ReaderContext> context(static_cast<ReaderContext *>(args));
-    auto reader = std::make_unique<TrustedLineReader>(context->fd, context->log);
-    // Not cleared: a page of the buffers costs memory only once a line reaches it.
-    auto line = std::make_unique_for_overwrite<char[]>(XCOM_LINE_BUFFER_SIZE);
+    vela::Owned<ReaderContext> context(static_cast<ReaderContext *>(args));
+    TrustedLineReader *reader = context->reader.get();
+    char *line = context->line.get();
     BurstFlush flush(context->output);
     for (;;) {
         // A line already queued is taken without waiting: one system call per datagram.
-        int len = reader->next_line(line.get(), TrustedLineReader::Wait::kNo);
+        int len = reader->next_line(line, TrustedLineReader::Wait::kNo);
         if (len == TrustedLineReader::kNothingQueued) {
             flush.before_wait();
-            len = reader->next_line(line.get());
+            len = reader->next_line(line);
         }
         if (len == 0) continue;  // an empty line
         if (len < 0) break;
-        mysyslog(context->log, "OUT:%s\n", line.get());
-        deliver_line(*context, line.get());
+        mysyslog(context->log, "OUT:%s\n", line);
+        deliver_line(*context, line);
         flush.line_printed();
     }
     flush.before_wait();
@@ -59,7 +60,13 @@ void *apiAsyncEventReaderThread(void *args) {
 }  // namespace
 
 bool start_api_event_reader(int fd, TerminalOutput &output, AppLink &link, const SessionLog &log) {
-    auto context = std::make_unique<ReaderContext>(ReaderContext{fd, output, link, log});
+    auto reader = vela::make_owned<TrustedLineReader>(fd, log);
+    // Not cleared: a page of the buffers costs memory only once a line reaches it.
+    auto line = vela::make_bytes(XCOM_LINE_BUFFER_SIZE);
+    if (!reader || !line) return false;
+    auto context =
+        vela::make_owned<ReaderContext>(fd, output, link, log, std::move(reader), std::move(line));
+    if (!context) return false;
     if (!start_helper_thread(apiAsyncEventReaderThread, context.get())) return false;
     context.release();  // the thread's now
     return true;

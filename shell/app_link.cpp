@@ -41,7 +41,7 @@ void wait_retrying(sem_t *sem) {
 }  // namespace
 
 bool AppLink::PendingReplies::push(const char *text) {
-    std::lock_guard<std::mutex> lock(mut_);
+    vela::MutexLock lock(mut_);
     if (count_ == kSlots) return false;
     snprintf(slots_[(head_ + count_) % kSlots], kRoom, "%s", text);
     ++count_;
@@ -49,7 +49,7 @@ bool AppLink::PendingReplies::push(const char *text) {
 }
 
 void AppLink::PendingReplies::pop(char *out) {
-    std::lock_guard<std::mutex> lock(mut_);
+    vela::MutexLock lock(mut_);
     if (count_ == 0) {
         out[0] = '\0';
         return;
@@ -193,7 +193,7 @@ void AppLink::take_ready_token() {
 bool AppLink::request_result(const char *line, unsigned step, int max_wait_ms, char *out,
                              size_t room) {
     {
-        std::lock_guard<std::mutex> lock(result_mut_);
+        vela::MutexLock lock(result_mut_);
         while (sem_trywait(&result_ready_) == 0) {
             // a result that came after an earlier wait gave up is not this request's
         }
@@ -202,14 +202,14 @@ bool AppLink::request_result(const char *line, unsigned step, int max_wait_ms, c
     bool delivered = false;
     send_api_request(line, &delivered, step);
     bool answered = delivered && wait_for_result(max_wait_ms);
-    std::lock_guard<std::mutex> lock(result_mut_);
+    vela::MutexLock lock(result_mut_);
     if (answered) snprintf(out, room, "%s", result_);
     result_expected_ = false;
     return answered;
 }
 
 bool AppLink::offer_result(const char *line) {
-    std::lock_guard<std::mutex> lock(result_mut_);
+    vela::MutexLock lock(result_mut_);
     if (!result_expected_) return false;
     result_expected_ = false;
     size_t len = strnlen(line, sizeof result_ - 1);  // a longer line is cut

@@ -12,8 +12,8 @@
 #include <stddef.h>
 
 #include <atomic>
-#include <mutex>
 
+#include "posix_threads.h"
 #include "session_config.h"
 #include "xcom.h"
 
@@ -115,7 +115,7 @@ class AppLink {
 
       private:
         static constexpr int kSlots = 8;  // one awaited reply and a few stray ones
-        std::mutex mut_;                  // guards everything below
+        vela::Mutex mut_;                 // guards everything below
         char slots_[kSlots][kRoom] = {};
         int head_ = 0;
         int count_ = 0;
@@ -142,7 +142,7 @@ class AppLink {
     std::atomic<bool> stream_ended_{false};  // the reader saw the end of the stream
     sem_t ready_tokens_;                     // the command loop's; main thread only
 
-    std::mutex result_mut_;  // guards the two below
+    vela::Mutex result_mut_;  // guards the two below
     bool result_expected_ = false;
     char result_[512] = "";
     sem_t result_ready_;  // posted when the result was taken

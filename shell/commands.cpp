@@ -5,13 +5,12 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <vector>
-
 #include "cle.h"
 #include "command_parsing.h"
 #include "console.h"
 #include "log_monitor.h"
 #include "numbers.h"
+#include "owned.h"
 #include "secret_words.h"
 #include "session.h"
 #include "system_commands.h"
@@ -190,6 +189,11 @@ bool process_command(CommandContext &context, const char *line) {
         memcpy(copy, line, len + 1);
         return dispatch(context, copy);
     }
-    std::vector<char> copy(line, line + len + 1);
-    return dispatch(context, copy.data());
+    vela::OwnedBytes copy = vela::make_bytes(len + 1);
+    if (!copy) {
+        shell_println(context.log(), "error: no memory for the command");
+        return true;
+    }
+    memcpy(copy.get(), line, len + 1);
+    return dispatch(context, copy.get());
 }

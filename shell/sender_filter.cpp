@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "monotonic_clock.h"
 #include "system_log.h"
 
 bool enable_sender_credentials(int fd) {
@@ -86,7 +87,7 @@ TrustedLineReader::Receipt TrustedLineReader::receive(int flags) {
 
 void TrustedLineReader::report_drop(uid_t uid, pid_t pid) {
     int refused_before = 0;
-    if (!budget_.allow(RecordBudget::Clock::now(), &refused_before)) return;
+    if (!budget_.allow(vela::monotonic_now(), &refused_before)) return;
     if (refused_before > 0)
         print_security_event(log_,
                              "dropped a datagram from uid %u pid %d on the API listener "

@@ -5,9 +5,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <memory>
-
 #include "helper_thread.h"
+#include "owned.h"
 #include "session.h"
 #include "session_end.h"
 
@@ -45,7 +44,7 @@ void restore_modes(const TerminationContext &context) {
 }
 
 void *termination_thread(void *args) {
-    std::unique_ptr<TerminationContext> context(static_cast<TerminationContext *>(args));
+    vela::Owned<TerminationContext> context(static_cast<TerminationContext *>(args));
     sigset_t set = termination_signals();
     int signal = 0;
     while (sigwait(&set, &signal) != 0) {
@@ -62,7 +61,8 @@ void *termination_thread(void *args) {
 }  // namespace
 
 void start_termination_thread(Session &session) {
-    auto context = std::make_unique<TerminationContext>(TerminationContext{session, {}, false});
+    auto context = vela::make_owned<TerminationContext>(session, termios{}, false);
+    if (!context) return;  // no memory: the signals keep their default end
     context->modes_saved = tcgetattr(0, &context->modes_at_start) == 0;
     sigset_t set = termination_signals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);

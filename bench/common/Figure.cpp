@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -28,6 +29,7 @@ enum Field {
     kCpuBaseline,
     kCpuCounted,
     kNote,
+    kParts,
     kFields
 };
 
@@ -57,6 +59,34 @@ bool parseNumber(const std::string &text, double &value) {
     return errno == 0 && end == text.c_str() + text.size();
 }
 
+// "VALUE NAME;VALUE NAME": names lose their semicolons.
+std::string partsText(const std::vector<Part> &parts) {
+    std::string text;
+    for (const Part &p : parts) {
+        std::string name = p.name;
+        for (char &c : name)
+            if (c == ';') c = ',';
+        if (!text.empty()) text += ';';
+        text += number(p.value);
+        text += ' ';
+        text += name;
+    }
+    return text;
+}
+
+bool parseParts(const std::string &text, std::vector<Part> &parts) {
+    for (size_t from = 0; from < text.size();) {
+        const size_t end = std::min(text.find(';', from), text.size());
+        const size_t space = text.find(' ', from);
+        if (space == std::string::npos || space >= end) return false;
+        Part p{text.substr(space + 1, end - space - 1)};
+        if (!parseNumber(text.substr(from, space - from), p.value)) return false;
+        parts.push_back(std::move(p));
+        from = end + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string formatFigure(const Figure &f) {
@@ -73,6 +103,7 @@ std::string formatFigure(const Figure &f) {
     fields[kCpuBaseline] = number(f.cpu.baseline);
     fields[kCpuCounted] = f.cpu.counted;
     fields[kNote] = f.note;
+    fields[kParts] = partsText(f.parts);
     std::string line;
     for (int i = 0; i < kFields; ++i) {
         if (i > 0) line += '\t';
@@ -94,7 +125,7 @@ bool parseFigure(const std::string &line, Figure &figure) {
     Figure f;
     if (!parseNumber(fields[kShell], f.shell) || !parseNumber(fields[kBaseline], f.baseline) ||
         !parseNumber(fields[kCpuShell], f.cpu.shell) ||
-        !parseNumber(fields[kCpuBaseline], f.cpu.baseline))
+        !parseNumber(fields[kCpuBaseline], f.cpu.baseline) || !parseParts(fields[kParts], f.parts))
         return false;
     f.build = fields[kBuild];
     f.id = fields[kId];

@@ -21,6 +21,12 @@ struct CpuFigure {
     std::string counted;
 };
 
+// One part of a figure made of parts, e.g. what one object puts into a program.
+struct Part {
+    std::string name;
+    double value = kNone;
+};
+
 // For a row that measures the same run as another: its CPU time is shown in that row.
 inline CpuFigure seeRow(const std::string &id) {
     return {"", kNone, kNone, "see " + id};
@@ -40,6 +46,9 @@ struct Figure {
     // Which build of the shell the row is about: "host" (built and run on this machine),
     // "ppc" (the device's PowerPC build). The report shows each build's rows apart.
     std::string build = "host";
+    // The largest parts of the figure, largest first, for a figure made of parts (row 9's
+    // sizes); empty for the others.
+    std::vector<Part> parts = {};
 };
 
 // Appends one figure to the file at path (created when missing) in a single write, so

@@ -221,6 +221,16 @@ void printTable(std::ostream &out, const std::vector<Figure> &figures) {
     out << kCpuLegend;
 }
 
+void printParts(std::ostream &out, const std::vector<Figure> &figures) {
+    for (const Figure &f : figures) {
+        if (f.parts.empty()) continue;
+        out << f.id << " (" << f.build << ") " << f.what << ", its largest parts (" << f.unit
+            << "):\n";
+        for (const Part &p : f.parts)
+            out << pad(formatNumber(p.value), 11, true) << "  " << p.name << "\n";
+    }
+}
+
 std::string jsonString(const std::string &text) {
     std::string out = "\"";
     for (unsigned char c : text) {
@@ -253,7 +263,15 @@ void writeJson(std::ostream &out, const std::vector<Figure> &figures, const std:
             << ", \"raw_cpu\": " << jsonNumber(f.cpu.baseline)
             << ", \"cpu_ratio\": " << jsonNumber(cpuRatioOf(f))
             << ", \"cpu_counted\": " << jsonString(f.cpu.counted)
-            << ", \"note\": " << jsonString(f.note) << "}";
+            << ", \"note\": " << jsonString(f.note);
+        if (!f.parts.empty()) {
+            out << ", \"parts\": [";
+            for (size_t p = 0; p < f.parts.size(); ++p)
+                out << (p == 0 ? "" : ", ") << "{\"name\": " << jsonString(f.parts[p].name)
+                    << ", \"value\": " << jsonNumber(f.parts[p].value) << "}";
+            out << "]";
+        }
+        out << "}";
     }
     out << "\n  ]\n}\n";
 }

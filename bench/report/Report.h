@@ -33,7 +33,9 @@ bool figureLess(const Figure &a, const Figure &b);
 // The table, one row per figure, in the given order, a heading before each build's rows,
 // and what the CPU columns count.
 void printTable(std::ostream &out, const std::vector<Figure> &figures);
-// The JSON document: machine, then every figure with its ratios and verdict.
+// The parts of the figures made of parts, each figure's under its id and what.
+void printParts(std::ostream &out, const std::vector<Figure> &figures);
+// The JSON document: machine, then every figure with its ratios, verdict and parts.
 void writeJson(std::ostream &out, const std::vector<Figure> &figures, const std::string &machine);
 // Text as a JSON string literal, quotes included.
 std::string jsonString(const std::string &text);

@@ -34,6 +34,7 @@ int main(int argc, char **argv) {
     std::vector<Figure> figures = readFigures(results, &skipped);
     std::stable_sort(figures.begin(), figures.end(), figureLess);
     printTable(std::cout, figures);
+    printParts(std::cout, figures);
     for (const Figure &f : figures) {
         const Verdict v = verdictOf(f);
         if (v == Verdict::Failed || v == Verdict::Skipped)

@@ -1,26 +1,32 @@
 // vela_bench_sizes: row 9 of the report, the sizes of the device's files in the PowerPC
-// build, stripped as they are shipped: the program whole, the libraries of their debugging
-// information only (other programs still link them).
-//   vela_bench_sizes --results FILE --build DIR --strip TOOL
+// builds, stripped as they are shipped: the program whole, the libraries of their debugging
+// information only (other programs still link them). The program's figures also give its
+// largest parts, from the map of its link (shell/vela.map): what each object puts into the
+// file, what the linker makes, and the rest of the file (headers and alignment padding).
+//   vela_bench_sizes --results FILE --build DIR --minsize-build DIR --strip TOOL
 //   vela_bench_sizes --results FILE --skipped REASON | --failed REASON
-// Appends one figure per file to FILE; with --skipped (not measured by design, such as
-// without a cross compiler) or --failed (the build failed) one per file saying why. Exits 1
-// when a file is missing or cannot be stripped, 2 on a usage error.
+// --build is the RelWithDebInfo build, --minsize-build the MinSizeRel one. Appends one
+// figure per file to FILE; with --skipped (not measured by design, such as without a cross
+// compiler) or --failed (a build failed) one per file saying why. Exits 1 when a file is
+// missing or cannot be stripped, 2 on a usage error.
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "Figure.h"
+#include "LinkMap.h"
 
 extern char **environ;
 
@@ -28,17 +34,26 @@ namespace {
 
 using namespace vela::bench;
 
+// Parts of the program listed with its size.
+constexpr size_t kLargestParts = 10;
+
 struct Artifact {
     const char *id;
+    bool minsize;      // in the MinSizeRel build, else the RelWithDebInfo one
     const char *path;  // in the build directory
     const char *what;
     bool library;
+    const char *target;
 };
 
 const Artifact kArtifacts[] = {
-    {"9a", "shell/vela", "size of vela, stripped", false},
-    {"9b", "xcom/libxcom.a", "size of libxcom.a, debugging information stripped", true},
-    {"9c", "cle/libcle.a", "size of libcle.a, debugging information stripped", true},
+    {"9a", false, "shell/vela", "size of vela (RelWithDebInfo), stripped", false, "report"},
+    {"9b", false, "xcom/libxcom.a", "size of libxcom.a, debugging information stripped", true,
+     "report"},
+    {"9c", false, "cle/libcle.a", "size of libcle.a, debugging information stripped", true,
+     "report"},
+    // The build that ships. Most of the C++ runtime linked in would take it over the limit.
+    {"9d", true, "shell/vela", "size of vela (MinSizeRel), stripped", false, "value<=160000"},
 };
 
 // The size of the file at path in bytes, or -1.
@@ -71,9 +86,25 @@ Figure figureOf(const Artifact &a, const char *target, const std::string &note) 
     return f;
 }
 
+// The largest parts of the program: those of the map of its link, and the rest of its
+// stripped file (size bytes); none without a readable map.
+std::vector<Part> largestParts(const std::string &program, double size) {
+    std::ifstream map(program + ".map");
+    std::vector<Part> parts = partsOfLinkMap(map);
+    if (parts.empty()) return parts;
+    double listed = 0;
+    for (const Part &p : parts)
+        listed += p.value;
+    parts.push_back({"(headers, section names and alignment padding)", size - listed});
+    std::stable_sort(parts.begin(), parts.end(),
+                     [](const Part &a, const Part &b) { return a.value > b.value; });
+    if (parts.size() > kLargestParts) parts.resize(kLargestParts);
+    return parts;
+}
+
 // The figure of one file; its value missing, and the note saying why, when it fails.
 Figure measure(const Artifact &a, const std::string &build, const std::string &tool) {
-    Figure f = figureOf(a, "report", "");
+    Figure f = figureOf(a, a.target, "");
     const std::string input = build + "/" + a.path;
     const long long unstripped = sizeOf(input);
     char temp[] = "/tmp/vela-bench-strip-XXXXXX";
@@ -87,6 +118,7 @@ Figure measure(const Artifact &a, const std::string &build, const std::string &t
         f.shell = static_cast<double>(sizeOf(temp));
         f.note = std::string(a.path) + " of the PowerPC build (" + std::to_string(unstripped) +
                  " bytes unstripped)";
+        if (!a.library) f.parts = largestParts(input, f.shell);
     }
     if (fd >= 0) ::unlink(temp);
     return f;
@@ -94,7 +126,7 @@ Figure measure(const Artifact &a, const std::string &build, const std::string &t
 
 [[noreturn]] void usage() {
     std::fputs(
-        "usage: vela_bench_sizes --results FILE --build DIR --strip TOOL\n"
+        "usage: vela_bench_sizes --results FILE --build DIR --minsize-build DIR --strip TOOL\n"
         "       vela_bench_sizes --results FILE --skipped REASON | --failed REASON\n",
         stderr);
     std::exit(2);
@@ -103,7 +135,7 @@ Figure measure(const Artifact &a, const std::string &build, const std::string &t
 }  // namespace
 
 int main(int argc, char **argv) {
-    std::string results, build, tool, skipped, failed;
+    std::string results, build, minsize, tool, skipped, failed;
     for (int i = 1; i < argc; ++i) {
         if (i + 1 >= argc) usage();
         const std::string option = argv[i], value = argv[++i];
@@ -111,6 +143,8 @@ int main(int argc, char **argv) {
             results = value;
         else if (option == "--build")
             build = value;
+        else if (option == "--minsize-build")
+            minsize = value;
         else if (option == "--strip")
             tool = value;
         else if (option == "--skipped")
@@ -120,14 +154,14 @@ int main(int argc, char **argv) {
         else
             usage();
     }
-    const bool measuring = !build.empty() && !tool.empty();
+    const bool measuring = !build.empty() && !minsize.empty() && !tool.empty();
     if (results.empty() || measuring + !skipped.empty() + !failed.empty() != 1) usage();
     bool missing = false;
     try {
         for (const Artifact &a : kArtifacts) {
             Figure f = !skipped.empty()  ? figureOf(a, "skipped", "skipped: " + skipped)
-                       : !failed.empty() ? figureOf(a, "report", "failed: " + failed)
-                                         : measure(a, build, tool);
+                       : !failed.empty() ? figureOf(a, a.target, "failed: " + failed)
+                                         : measure(a, a.minsize ? minsize : build, tool);
             missing = missing || (measuring && std::isnan(f.shell));
             appendFigure(results, f);
         }

@@ -1,4 +1,5 @@
-// The C interface of the editor: thin forwarders that let no exception out.
+// The C interface of the editor: thin forwarders. The editor is built without exceptions
+// and reports every failure, a lack of memory too, by its results.
 #include "cle.h"
 
 #include "callbacks.h"
@@ -8,56 +9,42 @@
 #include "terminal.h"
 #include "time_limits.h"
 
-namespace {
-
-// Runs f; any exception becomes the given failure result.
-template <class R, class F>
-R guarded(R failure, F &&f) noexcept {
-    try {
-        return f();
-    } catch (...) {
-        return failure;
-    }
-}
-
-}  // namespace
-
 extern "C" {
 
 int cle_get_command_line(char *prompt, char *buffer, int max_len) noexcept {
-    return guarded(-1, [&] { return cle::get_command_line(prompt, buffer, max_len); });
+    return cle::get_command_line(prompt, buffer, max_len);
 }
 
 int read_char(char *ch) noexcept {
-    return guarded(-1, [&] { return cle::keys::read_char(ch); });
+    return cle::keys::read_char(ch);
 }
 
 int cle_refresh_line(void) noexcept {
-    return guarded(0, [] { return cle::refresh_line(); });
+    return cle::refresh_line();
 }
 
 int cle_history_add(const char *line) noexcept {
-    return guarded(-1, [&] { return cle::history::add(line); });
+    return cle::history::add(line);
 }
 
 const char *cle_history(int index) noexcept {
-    return guarded<const char *>(nullptr, [&] { return cle::history::slot(index); });
+    return cle::history::slot(index);
 }
 
 int cle_history_size(void) noexcept {
-    return guarded(0, [] { return cle::history::size(); });
+    return cle::history::size();
 }
 
 int cle_history_get_start(void) noexcept {
-    return guarded(0, [] { return cle::history::start(); });
+    return cle::history::start();
 }
 
 int cle_history_replace_last_entry(const char *replacement) noexcept {
-    return guarded(-1, [&] { return cle::history::replace_last_entry(replacement); });
+    return cle::history::replace_last_entry(replacement);
 }
 
 int cle_history_command_filter(int x) noexcept {
-    return guarded(1, [&] { return cle::history::command_filter(x); });
+    return cle::history::command_filter(x);
 }
 
 void cle_register_sync_callbacks(cle_LockCallbackT cb) noexcept {
@@ -81,15 +68,15 @@ int cle_did_import_timeout(void) noexcept {
 }
 
 int cle_init(int nIdolTimeout) noexcept {
-    return guarded(-1, [&] { return cle::init(nIdolTimeout); });
+    return cle::init(nIdolTimeout);
 }
 
 int cle_cleanup(void) noexcept {
-    return guarded(0, [] { return cle::cleanup(); });
+    return cle::cleanup();
 }
 
 int cle_reset_term(void) noexcept {
-    return guarded(-1, [] { return cle::term::reset_term(); });
+    return cle::term::reset_term();
 }
 
 void cle_echo_enable(int echo) noexcept {

@@ -60,18 +60,19 @@ Line &line() {
     return the_line;
 }
 
-void begin(Line &l, const char *prompt, char *buffer, int max_len) {
+bool begin(Line &l, const char *prompt, char *buffer, int max_len) {
     l.cmdbuff = buffer;
     l.max_len = max_len;
     l.cmdbuff[0] = '\0';
     l.cmdlen = 0;
     l.cmdptr = 0;
-    l.cmdprompt = prompt != nullptr ? prompt : "";
+    if (!l.cmdprompt.assign(prompt != nullptr ? prompt : "")) return false;
     l.line_x = prompt_len(l);
     l.line_y = 0;
     // Learning the width now, not at the first edit, lets typing wrap at the margin
     // from the first line on.
     check_term(l);
+    return true;
 }
 
 void check_term(Line &l) {
@@ -132,7 +133,7 @@ std::size_t append_printable(Line &l, std::string_view text) {
         l.cmdlen += static_cast<int>(n);
         l.cmdbuff[l.cmdlen] = '\0';
         l.cmdptr = l.cmdlen;
-        term::echo_bytes(text.substr(taken, n));
+        term::echo_bytes(std::string_view(text.data() + taken, n));
         taken += n;
         l.line_x += static_cast<int>(n);
         if (l.line_x >= width) {
@@ -245,7 +246,7 @@ void edit_right(Line &l) {
     ++l.cmdptr;
 }
 
-void replace_text(Line &l, const std::string &text) {
+void replace_text(Line &l, std::string_view text) {
     const int width = width_for(l);
     if (l.cmdptr != 0) move_to_text_start(l, width);
     term::echo_erase_below();

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
+
+#include "text.h"
 
 namespace cle::edit {
 
@@ -13,7 +14,7 @@ namespace cle::edit {
 struct Line {
     char *cmdbuff = nullptr;  // the caller's buffer, NUL-terminated at cmdlen
     int max_len = 1;          // room of cmdbuff; at most max_len - 1 characters
-    std::string cmdprompt;    // the prompt of the call ("" for none)
+    Text cmdprompt;           // the prompt of the call ("" for none)
     int cmdlen = 0;           // characters in the buffer
     int cmdptr = 0;           // cursor position in the buffer
     int line_x = 0;           // screen column of the cursor
@@ -24,8 +25,8 @@ struct Line {
 Line &line();
 
 // Starts a call: empties buffer, keeps a copy of the prompt, learns the width and puts
-// the cursor after the prompt.
-void begin(Line &l, const char *prompt, char *buffer, int max_len);
+// the cursor after the prompt. False when there is no memory for the copy.
+bool begin(Line &l, const char *prompt, char *buffer, int max_len);
 // Learns the width if not yet known and folds the cursor column into rows.
 void check_term(Line &l);
 
@@ -43,7 +44,7 @@ void edit_left(Line &l);
 void edit_right(Line &l);
 // Replaces the whole text (printable bytes only, cut to fit) and leaves the cursor at
 // its end.
-void replace_text(Line &l, const std::string &text);
+void replace_text(Line &l, std::string_view text);
 // Moves the cursor down to the last row of the text, so that what follows the line
 // cannot overwrite it.
 void move_below_text(Line &l);

@@ -3,16 +3,16 @@
 #include "history.h"
 
 #include <array>
-#include <optional>
-#include <string>
 #include <string_view>
+
+#include "text.h"
 
 namespace cle::history {
 namespace {
 
 // Guard for all of the ring: main thread only (the editor and the shell's history
 // commands both run there).
-std::array<std::optional<std::string>, kSlots> command_history;
+std::array<Text, kSlots> command_history;
 int history_index = 0;       // slot for the next line
 int history_pos = 0;         // slot of the oldest entry
 int history_size = 0;        // entries held, 0-64
@@ -47,12 +47,8 @@ bool filtered_out(const char *line) {
 int add(const char *line) {
     if (line == nullptr) return -1;
     if (filtered_out(line)) return 1;
-    // Reusing the slot's string keeps a full ring from allocating for every line.
-    auto &entry = command_history[history_index];
-    if (entry)
-        entry->assign(line);
-    else
-        entry.emplace(line);
+    // Reusing the slot's room keeps a full ring from allocating for every line.
+    if (!command_history[history_index].assign(line)) return -1;
     history_index = (history_index + 1) % kSlots;
     if (history_size < kSlots) {
         ++history_size;
@@ -63,8 +59,8 @@ int add(const char *line) {
 }
 
 const char *slot(int index) {
-    if (index < 0 || index >= kSlots || !command_history[index]) return nullptr;
-    return command_history[index]->c_str();
+    if (index < 0 || index >= kSlots || !command_history[index].held()) return nullptr;
+    return command_history[index].c_str();
 }
 
 int size() {
@@ -76,9 +72,8 @@ int start() {
 
 int replace_last_entry(const char *replacement) {
     if (replacement == nullptr || history_size == 0) return -1;
-    std::string copy(replacement);  // before the old text goes: it may be the source
-    command_history[decr_circular(history_index)] = std::move(copy);
-    return 0;
+    // The replacement may be the entry's own text: assign copies before letting it go.
+    return command_history[decr_circular(history_index)].assign(replacement) ? 0 : -1;
 }
 
 int command_filter(int x) {
@@ -94,7 +89,7 @@ const char *by_age(int age) {
 
 void clear() {
     for (auto &entry : command_history)
-        entry.reset();
+        entry.release();
     history_index = 0;
     history_pos = 0;
     history_size = 0;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "monotonic_clock.h"
 #include "terminal.h"
 #include "time_limits.h"
 
@@ -32,11 +33,13 @@ struct ReadAhead {
 
 // Waits for fd 0 to become readable: 1 readable, 0 limit expired, -1 failed.
 int wait_readable(std::optional<std::chrono::milliseconds> limit) {
-    const Clock::time_point deadline = limit ? Clock::now() + *limit : Clock::time_point::max();
+    const Clock::time_point deadline =
+        limit ? vela::monotonic_now() + *limit : Clock::time_point::max();
     for (;;) {
         int timeout_ms = -1;
         if (limit) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - vela::monotonic_now());
             timeout_ms = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
         }
         struct pollfd pfd = {};
@@ -47,7 +50,7 @@ int wait_readable(std::optional<std::chrono::milliseconds> limit) {
             if (errno == EINTR) continue;  // e.g. SIGWINCH; the deadline stays
             return -1;
         }
-        if (timeout_ms >= 0 && Clock::now() >= deadline) return 0;
+        if (timeout_ms >= 0 && vela::monotonic_now() >= deadline) return 0;
     }
 }
 

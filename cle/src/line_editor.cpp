@@ -2,14 +2,15 @@
 // editor's life from init to cleanup.
 #include "line_editor.h"
 
+#include <cstddef>
 #include <cstdio>
-#include <string>
 
 #include "callbacks.h"
 #include "edit_ops.h"
 #include "history.h"
 #include "key_reader.h"
 #include "terminal.h"
+#include "text.h"
 #include "time_limits.h"
 
 namespace cle {
@@ -17,17 +18,21 @@ namespace {
 
 // Guard for both: main thread only.
 struct Recall {
-    int age = -1;       // history entry shown (0: the newest), -1: the user's own line
-    std::string typed;  // the user's own line, kept while entries are shown
+    int age = -1;  // history entry shown (0: the newest), -1: the user's own line
+    Text typed;    // the user's own line, kept while entries are shown
 } recall;
-std::string last_line;  // text of the last call when it returned, for refresh_line
+Text last_line;  // text of the last call when it returned, for refresh_line
 
 enum class KeyResult { Continue, LineEnded, CtrlD };
 
 void recall_entry(edit::Line &l, int age) {
-    if (recall.age < 0) recall.typed.assign(l.cmdbuff, static_cast<std::size_t>(l.cmdlen));
+    // Without room to keep the user's own line, it stays: the recall is refused.
+    if (recall.age < 0 && !recall.typed.assign(l.cmdbuff, static_cast<std::size_t>(l.cmdlen))) {
+        edit::beep();
+        return;
+    }
     recall.age = age;
-    edit::replace_text(l, age < 0 ? recall.typed : std::string(history::by_age(age)));
+    edit::replace_text(l, age < 0 ? recall.typed.view() : std::string_view(history::by_age(age)));
 }
 
 void history_up(edit::Line &l) {
@@ -135,7 +140,8 @@ void show_prompt(const edit::Line &l) {
 }
 
 int finish(const edit::Line &l, int result) {
-    last_line.assign(l.cmdbuff, static_cast<std::size_t>(l.cmdlen));
+    // Without room for it, a refresh shows the prompt alone rather than an older line.
+    if (!last_line.assign(l.cmdbuff, static_cast<std::size_t>(l.cmdlen))) last_line.clear();
     return result;
 }
 
@@ -144,8 +150,8 @@ int finish(const edit::Line &l, int result) {
 int get_command_line(const char *prompt, char *buffer, int max_len) {
     if (buffer == nullptr || max_len < 1) return -1;
     edit::Line &l = edit::line();
-    edit::begin(l, prompt, buffer, max_len);
-    recall = Recall{};
+    if (!edit::begin(l, prompt, buffer, max_len)) return -1;
+    recall.age = -1;
     show_prompt(l);
 
     for (;;) {
@@ -179,7 +185,7 @@ int get_command_line(const char *prompt, char *buffer, int max_len) {
 }
 
 int refresh_line() {
-    const std::string &prompt = edit::line().cmdprompt;
+    const Text &prompt = edit::line().cmdprompt;
     if (prompt.empty() && last_line.empty()) return 0;
     std::fputs(prompt.c_str(), stdout);
     std::fputs(last_line.c_str(), stdout);

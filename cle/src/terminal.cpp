@@ -54,6 +54,7 @@ struct termios termios_reset;     // modes of fd 0 as init() found them
 bool termios_saved = false;       // termios_reset holds something to restore
 struct sigaction prev_sigwinch;   // handler in place before init()
 bool sigwinch_installed = false;  // prev_sigwinch must be put back
+bool exit_hook_set = false;       // restore_at_exit is registered
 int echo_flag = 1;                // 0 drops the editor's echo
 int no_cr_flag = 0;               // no CR/NL translation; CR and LF by the line-end table
 int eol_cr_nl_flag = 1;           // CR LF (1) or LF CR (0) at the end of a line
@@ -155,8 +156,7 @@ int init() {
     sa.sa_flags = SA_RESTART;
     sigwinch_installed = sigaction(SIGWINCH, &sa, &prev_sigwinch) == 0;
 
-    static const bool exit_hook = std::atexit(restore_at_exit) == 0;
-    (void)exit_hook;
+    if (!exit_hook_set) exit_hook_set = std::atexit(restore_at_exit) == 0;
     set_term();
     editor_modes_set.store(true);
     return 0;

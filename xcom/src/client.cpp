@@ -17,23 +17,24 @@ thread_local const _xcom_client *tls_reading_client = nullptr;
 
 }  // namespace
 
-_xcom_client::_xcom_client(Key, vela::UniqueFd socket, XCOMCallBackT callback)
-    : socket_(std::move(socket)),
-      callback_(callback),
-      // Not cleared: a page of the buffers costs memory only once a line reaches it.
-      buffers_(std::make_unique_for_overwrite<ReaderBuffers>()) {
+_xcom_client::_xcom_client(Key, vela::UniqueFd socket, vela::Owned<ReaderBuffers> buffers,
+                           XCOMCallBackT callback) noexcept
+    : socket_(std::move(socket)), callback_(callback), buffers_(std::move(buffers)) {
     buffers_->buffer[0] = '\0';
     buffers_->buflen = 0;
 }
 
-std::unique_ptr<_xcom_client> _xcom_client::connect(const char *server, int port,
-                                                    XCOMCallBackT callback, int wait_seconds) {
+vela::Owned<_xcom_client> _xcom_client::connect(const char *server, int port,
+                                                XCOMCallBackT callback, int wait_seconds) noexcept {
     if (callback == nullptr) return nullptr;
     vela::UniqueFd socket = tcp_connect(server, port, wait_seconds);
     if (!socket.valid()) return nullptr;
     // Buffers come with the record, so a lack of memory fails here and not in the reader.
-    auto client = std::make_unique<_xcom_client>(Key(), std::move(socket), callback);
-    client->reader_thread_ = std::thread(&_xcom_client::client_reader, client.get());
+    auto buffers = vela::make_owned_for_overwrite<ReaderBuffers>();
+    if (!buffers) return nullptr;
+    auto client =
+        vela::make_owned<_xcom_client>(Key(), std::move(socket), std::move(buffers), callback);
+    if (!client || !client->reader_thread_.start(run_reader, client.get())) return nullptr;
     return client;
 }
 
@@ -41,7 +42,7 @@ _xcom_client::~_xcom_client() {
     stopping_.store(true);
     // Wakes a reader blocked in its wait; the descriptor stays valid until it has ended.
     ::shutdown(socket_.get(), SHUT_RDWR);
-    if (reader_thread_.joinable()) reader_thread_.join();
+    reader_thread_.join();
 }
 
 int _xcom_client::send(const char *command) noexcept {
@@ -50,12 +51,17 @@ int _xcom_client::send(const char *command) noexcept {
     std::memcpy(message, command, length);
     message[length] = '\n';
     message[length + 1] = '\0';
-    const std::lock_guard<std::mutex> lock(write_mut_);
+    const vela::MutexLock lock(write_mut_);
     return write_line(socket_.get(), message, kWaitSeconds) == 0 ? 0 : -1;
 }
 
 bool _xcom_client::on_reader_thread() const noexcept {
     return tls_reading_client == this;
+}
+
+void *_xcom_client::run_reader(void *client) noexcept {
+    static_cast<_xcom_client *>(client)->client_reader();
+    return nullptr;
 }
 
 void _xcom_client::client_reader() noexcept {
@@ -71,11 +77,7 @@ void _xcom_client::client_reader() noexcept {
 }
 
 void _xcom_client::deliver(char *msg) noexcept {
-    try {
-        callback_(this, msg);
-    } catch (...) {
-        // The callback's result is ignored; so is a failure it throws.
-    }
+    (void)callback_(this, msg);  // the callback's result is ignored
 }
 
 }  // namespace xcom
@@ -83,12 +85,7 @@ void _xcom_client::deliver(char *msg) noexcept {
 extern "C" {
 
 HXCOM xcom_client_connect(const char *server, int port_number, XCOMCallBackT callback) noexcept {
-    try {
-        return xcom::_xcom_client::connect(server, port_number, callback, xcom::kWaitSeconds)
-            .release();
-    } catch (...) {
-        return nullptr;
-    }
+    return xcom::_xcom_client::connect(server, port_number, callback, xcom::kWaitSeconds).release();
 }
 
 int xcom_client_send(HXCOM h_client, const char *command) noexcept {
@@ -99,7 +96,7 @@ int xcom_client_send(HXCOM h_client, const char *command) noexcept {
 int xcom_client_disconnect(HXCOM h_client) noexcept {
     auto *client = static_cast<xcom::_xcom_client *>(h_client);
     if (client == nullptr || client->on_reader_thread()) return -1;
-    std::unique_ptr<xcom::_xcom_client>{client}.reset();
+    vela::Owned<xcom::_xcom_client>{client}.reset();
     return 0;
 }
 

@@ -2,11 +2,10 @@
 #pragma once
 
 #include <atomic>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 #include "libxcom.h"
+#include "owned.h"
+#include "posix_threads.h"
 #include "unique_fd.h"
 #include "xcom.h"
 
@@ -19,12 +18,19 @@ class _xcom_client {
         explicit Key() = default;
     };
 
+    struct ReaderBuffers {
+        char buffer[XCOM_READ_BUFFER_SIZE];
+        char line[XCOM_LINE_BUFFER_SIZE];
+        int buflen;
+    };
+
   public:
     // Connects within wait_seconds and starts the reader; the caller owns the result,
     // which is null on any failure. Any thread.
-    static std::unique_ptr<_xcom_client> connect(const char *server, int port,
-                                                 XCOMCallBackT callback, int wait_seconds);
-    _xcom_client(Key, vela::UniqueFd socket, XCOMCallBackT callback);
+    static vela::Owned<_xcom_client> connect(const char *server, int port, XCOMCallBackT callback,
+                                             int wait_seconds) noexcept;
+    _xcom_client(Key, vela::UniqueFd socket, vela::Owned<ReaderBuffers> buffers,
+                 XCOMCallBackT callback) noexcept;
     _xcom_client(const _xcom_client &) = delete;
     _xcom_client &operator=(const _xcom_client &) = delete;
     ~_xcom_client();
@@ -37,12 +43,7 @@ class _xcom_client {
     static constexpr std::size_t kMaxCommand = 1024;
 
   private:
-    struct ReaderBuffers {
-        char buffer[XCOM_READ_BUFFER_SIZE];
-        char line[XCOM_LINE_BUFFER_SIZE];
-        int buflen;
-    };
-
+    static void *run_reader(void *client) noexcept;
     void client_reader() noexcept;
     void deliver(char *msg) noexcept;
 
@@ -51,13 +52,13 @@ class _xcom_client {
     // Set at construction, never changed.
     const XCOMCallBackT callback_;
     // Used only by the reader thread once it has started.
-    std::unique_ptr<ReaderBuffers> buffers_;
+    vela::Owned<ReaderBuffers> buffers_;
     // Serialises the writers of socket_.
-    std::mutex write_mut_;
+    vela::Mutex write_mut_;
     // Set by the destructor to stop delivery; atomic.
     std::atomic<bool> stopping_{false};
     // Started by connect, joined by the destructor; not touched in between.
-    std::thread reader_thread_;
+    vela::JoinedThread reader_thread_;
 };
 
 }  // namespace xcom

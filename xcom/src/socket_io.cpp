@@ -11,6 +11,7 @@
 
 #include "diagnostics.h"
 #include "libxcom.h"
+#include "monotonic_clock.h"
 
 namespace xcom {
 namespace {
@@ -40,7 +41,8 @@ int to_milliseconds(int seconds) noexcept {
 
 // Milliseconds left until deadline, rounded up so that a wait never ends early.
 int remaining(Clock::time_point deadline) noexcept {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - vela::monotonic_now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -100,7 +102,7 @@ int selectOne(int socket, int flags, int timeout) noexcept {
     }
     pollfd entry{socket, xcom::to_events(flags), 0};
     const int timeout_ms = xcom::to_milliseconds(timeout);
-    const auto deadline = xcom::Clock::now() + std::chrono::milliseconds(timeout_ms);
+    const auto deadline = vela::monotonic_now() + std::chrono::milliseconds(timeout_ms);
     int wait_ms = timeout_ms;
     for (;;) {
         const int result = ::poll(&entry, 1, wait_ms);

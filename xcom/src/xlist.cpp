@@ -33,14 +33,10 @@ void xlist_remove(xlist **head, xlist *element) noexcept {
 
 void xlist_walk(xlist *head, int (*callback)(xlist *)) noexcept {
     if (callback == nullptr) return;
-    try {
-        // The successor is taken first so that a callback may remove its own node.
-        for (xlist *node = head, *next = nullptr; node != nullptr; node = next) {
-            next = node->next;
-            if (callback(node) != 0) return;
-        }
-    } catch (...) {
-        // A callback that throws ends the walk like a non-zero result.
+    // The successor is taken first so that a callback may remove its own node.
+    for (xlist *node = head, *next = nullptr; node != nullptr; node = next) {
+        next = node->next;
+        if (callback(node) != 0) return;
     }
 }
 
