@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -83,7 +84,7 @@ class PtySession {
     vela::test::Terminal pty_;  // the child's terminal
     int report_pipe_[2] = {-1, -1};
     vela::test::Terminal reports_;  // the child's reports, one line each
-    vela::UniqueFd keys_;           // write end of the keys' pipe, if any
+    std::optional<vela::test::Terminal> keys_;  // the write end of the keys' pipe, if any
     int taken_ = 0;                 // NULs taken
     termios initial_{};
 };

@@ -51,20 +51,6 @@ double secondsOf(const timeval &t) {
     ::_exit(127);
 }
 
-// The exit code of child pid, or 128 plus the signal that ended it, once it ends within
-// timeout; nullopt while it runs.
-std::optional<int> waitChild(pid_t pid, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-        if (done < 0 && errno != EINTR) return -1;
-        if (Clock::now() >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(2ms);
-    }
-}
-
 }  // namespace
 
 Terminal::Terminal(vela::UniqueFd stream) : stream_(std::move(stream)), reapedCpu_(NAN) {
@@ -116,24 +102,28 @@ pid_t Terminal::start(const std::function<void()> &child) {
 }
 
 std::optional<int> Terminal::waitExit(std::chrono::milliseconds timeout) {
-    if (pid_ <= 0) return std::nullopt;
-    const std::optional<int> status = waitChild(pid_, scaled(timeout));
-    if (status) pid_ = -1;
-    return status;
+    const auto deadline = after(timeout);
+    while (pid_ > 0) {
+        int status = 0;
+        rusage usage{};
+        const pid_t done = ::wait4(pid_, &status, WNOHANG, &usage);
+        if (done == pid_ || (done < 0 && errno != EINTR)) {
+            reapedCpu_ = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
+            pid_ = -1;
+            if (done < 0) return -1;
+            return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+        }
+        if (Clock::now() >= deadline) break;
+        std::this_thread::sleep_for(2ms);
+    }
+    return std::nullopt;
 }
 
 int Terminal::kill() {
     if (pid_ <= 0) return -1;
     ::kill(-pid_, SIGKILL);
     ::kill(pid_, SIGKILL);
-    int status = 0;
-    rusage usage{};
-    pid_t reaped;
-    while ((reaped = ::wait4(pid_, &status, 0, &usage)) < 0 && errno == EINTR) {
-    }
-    if (reaped == pid_) reapedCpu_ = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
-    pid_ = -1;
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    return waitExit(std::chrono::hours(1)).value_or(-1);
 }
 
 bool Terminal::readSome(Clock::time_point deadline) {
