@@ -83,9 +83,9 @@ class PtySession {
   private:
     vela::test::Terminal pty_;  // the child's terminal
     int report_pipe_[2] = {-1, -1};
-    vela::test::Terminal reports_;  // the child's reports, one line each
+    vela::test::Terminal reports_;              // the child's reports, one line each
     std::optional<vela::test::Terminal> keys_;  // the write end of the keys' pipe, if any
-    int taken_ = 0;                 // NULs taken
+    int taken_ = 0;                             // NULs taken
     termios initial_{};
 };
 
