@@ -119,7 +119,9 @@ ShellSession::ShellSession(DeviceOptions options, Start start)
           if (start == kQuiet) options.launcherArguments.push_back("--no-syslogd");
           return std::move(options);
       }()) {
-    EXPECT_TRUE(waitForLoop(*this)) << output();
+    // A set-up script before the shell (hundreds of planted links) takes seconds on a
+    // loaded machine; the bound is only for a shell that never gets there.
+    EXPECT_TRUE(waitForLoop(*this, 20s)) << output();
     if (start == kReady) return;
     // The banner came before the loop's line, but the terminal's reader may not have it
     // yet; the live log's thread says once that syslogd is missing, whenever it gets to

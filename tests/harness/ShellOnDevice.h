@@ -47,8 +47,9 @@ int endStatus(DeviceSession &device, bool unregisters = true,
 // How many telnet or api sessions' command loops have read input.
 long loopsReady(const DeviceSession &device);
 // Waits until a telnet or api session's command loop reads input.
-inline bool waitForLoop(const DeviceSession &device) {
-    return eventually([&] { return loopsReady(device) > 0; });
+inline bool waitForLoop(const DeviceSession &device,
+                        std::chrono::milliseconds timeout = kDefaultTimeout) {
+    return eventually([&] { return loopsReady(device) > 0; }, timeout);
 }
 // The session's terminal ("/dev/pts/N") from its registration line; "" when none came.
 std::string ttyOf(const DeviceSession &device);
