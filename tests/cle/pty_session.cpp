@@ -153,7 +153,7 @@ Report PtySession::report() {
     }
     Report r;
     r.text = text->substr(0, text->size() - 1);
-    char typing[32];
+    char typing[32] = "-";  // as reported when nothing was typed
     int used = 0;
     std::sscanf(r.text.c_str(), "%c %d %d %31s %d %d %d %d%n", &r.tag, &r.rc, &r.marks, typing,
                 &r.session, &r.import, &r.canon, &r.errs, &used);

@@ -107,11 +107,12 @@ std::optional<int> Terminal::waitExit(std::chrono::milliseconds timeout) {
         int status = 0;
         rusage usage{};
         const pid_t done = ::wait4(pid_, &status, WNOHANG, &usage);
+        if (done == pid_) reapedCpu_ = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
         if (done == pid_ || (done < 0 && errno != EINTR)) {
-            reapedCpu_ = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
             pid_ = -1;
-            if (done < 0) return -1;
-            return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+            return done < 0              ? -1
+                   : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                         : WEXITSTATUS(status);
         }
         if (Clock::now() >= deadline) break;
         std::this_thread::sleep_for(2ms);
